@@ -1,0 +1,106 @@
+#pragma once
+
+#include <boost/format.hpp>
+#include <boost/serialization/singleton.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+// Leveled event records of the listeners. Records are always built; they reach a
+// sink only when one is attached and the record's level passes the filter.
+namespace event_log {
+
+enum severity : int { info = 0, warning = 1, error = 2 };
+
+// A record: the time it was built, its text (more can be streamed in before it
+// is written), its verbosity level and its severity.
+class record
+{
+public:
+    record(const std::string& text, int severity, int level);
+    record(const boost::format& text, int severity, int level);
+
+    std::int64_t time() const { return time_; }
+    int level() const { return level_; }
+    int severity() const { return severity_; }
+    std::string text() const { return text_.str(); }
+    std::ostream& stream() { return text_; }
+
+private:
+    std::int64_t time_;
+    std::ostringstream text_;
+    int level_;
+    int severity_;
+};
+
+// The line a sink receives: "2017-Mar-14 09:26:53<TAB>INF<TAB>text".
+std::string format_line(std::int64_t time, int severity, const std::string& text);
+const char* severity_name(int severity);
+
+// An output text stream that several threads may write to: each line is written
+// and flushed whole under the sink's own lock.
+class file_logger
+{
+public:
+    explicit file_logger(std::ostream& out) : out_(out) {}
+    file_logger(const file_logger&) = delete;
+    file_logger& operator=(const file_logger&) = delete;
+
+    void write_line(const std::string& line);
+
+private:
+    std::mutex mutex_;
+    std::ostream& out_;
+};
+
+template <class Sink> class log : public boost::serialization::singleton<log<Sink>>
+{
+public:
+    void set_sink(Sink* sink) { sink_.store(sink); }
+    Sink* sink() const { return sink_.load(); }
+    void set_level(int level) { level_.store(level); }
+    int level() const { return level_.load(); }
+
+    bool accepts(int recordLevel) const
+    {
+        const int threshold = level_.load();
+        return sink_.load() != nullptr && threshold != 0 && threshold >= recordLevel;
+    }
+
+    void write(const record& r)
+    {
+        Sink* target = sink_.load();
+        const int threshold = level_.load();
+        if (target == nullptr || threshold == 0 || threshold < r.level())
+            return;
+        target->write_line(format_line(r.time(), r.severity(), r.text()));
+    }
+
+private:
+    std::atomic<Sink*> sink_{nullptr};
+    std::atomic<int> level_{1};
+};
+
+using logger = log<file_logger>;
+
+inline logger& instance()
+{
+    return logger::get_mutable_instance();
+}
+
+// Builds and writes one record through the process-wide logger.
+inline void write(const boost::format& text, int severity, int level)
+{
+    instance().write(record(text, severity, level));
+}
+inline void write(const std::string& text, int severity, int level)
+{
+    instance().write(record(text, severity, level));
+}
+
+} // namespace event_log

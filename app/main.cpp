@@ -1,0 +1,30 @@
+#include "eventlogfile.h"
+#include "maindlg.h"
+#include "qtsingleapplication.h"
+#include "quitonsignal.h"
+
+int main(int argc, char* argv[])
+{
+    QtSingleApplication app(argc, argv, true);
+    if (app.sendMessage(QStringLiteral("msg"), 5000))
+        return 0;
+    if (app.isRunning())
+        return 0;
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
+
+    const EventLogFile eventLog(EventLogFile::defaultFolder());
+    QuitOnSignal quitOnSignal;
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    MainDlg window(nullptr);
+    app.setActivationWindow(&window, true);
+    QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
+                     [&window] { window.tweetTrack(); });
+    window.show();
+    QApplication::setQuitOnLastWindowClosed(false);
+    return app.exec();
+}

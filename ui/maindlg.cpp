@@ -1,0 +1,179 @@
+#include "maindlg.h"
+
+#include "documentfolder.h"
+#include "prefsdlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+const QString geometryKey = QStringLiteral("geometry");
+}
+
+MainDlg::MainDlg(QWidget* parent)
+    : QWidget(parent), startText(tr("Start")), stopText(tr("Stop")), appSettings(this)
+{
+    ui.setupUi(this);
+    restoreWindowGeometry();
+
+    prefsDlg = new PrefsDlg(nullptr);
+    loadSettingsToPrefs();
+
+    migrateLegacyFolder();
+
+    serversRunning = false;
+    createTrayIcon();
+
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
+    connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
+
+    trayIcon->show();
+}
+
+MainDlg::~MainDlg()
+{
+    saveSettings();
+    storeWindowGeometry();
+    delete prefsDlg;
+    prefsDlg = nullptr;
+}
+
+QString MainDlg::trackListFolder()
+{
+    return ensureDocumentFolder(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                QCoreApplication::applicationName());
+}
+
+void MainDlg::migrateLegacyFolder()
+{
+    migrateLegacyTrackLists(trackListFolder(), QCoreApplication::applicationName());
+}
+
+void MainDlg::createTrayIcon()
+{
+    tweetTrackAction = new QAction(tr("Tweet track"), this);
+    connect(tweetTrackAction, &QAction::triggered, this, [this] { tweetTrack(); });
+    preferencesAction = new QAction(tr("Preferences"), this);
+    connect(preferencesAction, &QAction::triggered, this, &MainDlg::prefsDlgShow);
+    quitAction = new QAction(tr("Quit"), this);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    trayMenu = new QMenu(this);
+    trayMenu->addAction(tweetTrackAction);
+    trayMenu->addAction(preferencesAction);
+    trayMenu->addAction(quitAction);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setToolTip(QStringLiteral("FENK"));
+    setTrayIconStopped();
+}
+
+void MainDlg::setTrayIconStarted()
+{
+    trayIcon->setIcon(QIcon(QStringLiteral(":/Icon/FENK_Logo_18_green.png")));
+}
+
+void MainDlg::setTrayIconStopped()
+{
+    trayIcon->setIcon(QIcon(QStringLiteral(":/Icon/FENK_Logo_18_red.png")));
+}
+
+void MainDlg::tweetTrack(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick)
+        return;
+    show();
+    activateWindow();
+}
+
+void MainDlg::prefsDlgShow()
+{
+    prefsDlg->show();
+    prefsDlg->raise();
+    prefsDlg->activateWindow();
+}
+
+void MainDlg::loadSettingsToPrefs()
+{
+    PrefsDlg& p = *prefsDlg;
+    p.startUpUpdChBox->setChecked(appSettings.checkForUpdateAtStart());
+    p.locationChBox->setChecked(appSettings.locationServices());
+    p.icecastPortSpBox->setValue(appSettings.icecastPort());
+    p.checkBoxSeratoActivate->setChecked(appSettings.seratoListenerActive());
+    p.spinBoxSeratoDelay->setValue(appSettings.seratoDelay());
+    p.seratoSessionDirectory->setText(appSettings.sessionDir());
+    p.checkBoxMasterClip->setChecked(appSettings.masterClip());
+    p.abeltonPortSpBox->setValue(appSettings.abletonPort());
+    p.activeTwitChBox->setChecked(appSettings.activeTwitter());
+    p.checkBoxEnableArtistHashtag->setChecked(appSettings.hashtagArtist());
+    p.checkBoxEnableTrackHashtag->setChecked(appSettings.hashtagTrack());
+    p.startMessage->setText(appSettings.startMessage());
+    p.startHashtag->setText(appSettings.startHashtag());
+    p.stopMessage->setText(appSettings.stopMessage());
+    p.stopHashtag->setText(appSettings.stopHashtag());
+    p.playingMessage->setText(appSettings.playingMessage());
+    p.prefsTabWgt->setCurrentIndex(appSettings.prefTabIndex());
+
+    p.checkBoxTracktorProActivate->setChecked(true);
+    p.checkBoxTracktorProActivate->setEnabled(false);
+    p.infoLbl->setText(QStringLiteral("Not listening for OGG\nNot listening for OSC"));
+    p.copyTrackFileBtn->setEnabled(false);
+    p.clearTrackFileBtn->setEnabled(false);
+}
+
+void MainDlg::saveSettings()
+{
+    const PrefsDlg& p = *prefsDlg;
+    appSettings.setCheckForUpdateAtStart(p.startUpUpdChBox->isChecked());
+    appSettings.setLocationServices(p.locationChBox->isChecked());
+    appSettings.setTraktorListenerActive(p.checkBoxTracktorProActivate->isChecked());
+    appSettings.setSeratoListenerActive(p.checkBoxSeratoActivate->isChecked());
+    appSettings.setSeratoDelay(p.spinBoxSeratoDelay->value());
+    appSettings.setSessionDir(p.seratoSessionDirectory->text());
+    appSettings.setMasterClip(p.checkBoxMasterClip->isChecked());
+    appSettings.setActiveTwitter(p.activeTwitChBox->isChecked());
+    appSettings.setHashtagArtist(p.checkBoxEnableArtistHashtag->isChecked());
+    appSettings.setHashtagTrack(p.checkBoxEnableTrackHashtag->isChecked());
+    appSettings.setStartMessage(p.startMessage->text());
+    appSettings.setStartHashtag(p.startHashtag->text());
+    appSettings.setStopMessage(p.stopMessage->text());
+    appSettings.setStopHashtag(p.stopHashtag->text());
+    appSettings.setPlayingMessage(p.playingMessage->text());
+    appSettings.setPrefTabIndex(p.prefsTabWgt->currentIndex());
+    oggServerRestart();
+    oscServerRestart();
+}
+
+void MainDlg::oggServerRestart()
+{
+    const int port = prefsDlg->icecastPortSpBox->value();
+    if (port == appSettings.icecastPort())
+        return;
+    appSettings.setIcecastPort(port);
+}
+
+void MainDlg::oscServerRestart()
+{
+    const int port = prefsDlg->abeltonPortSpBox->value();
+    if (port == appSettings.abletonPort())
+        return;
+    appSettings.setAbletonPort(port);
+}
+
+void MainDlg::restoreWindowGeometry()
+{
+    const QSettings store;
+    const QByteArray geometry = store.value(geometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void MainDlg::storeWindowGeometry()
+{
+    QSettings store;
+    store.setValue(geometryKey, saveGeometry());
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "applicationsettings.h"
+#include "ui_maindlg.h"
+
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class PrefsDlg;
+class QAction;
+class QMenu;
+
+// The program's main window and central object: it owns the settings, the
+// preferences dialog, the tray icon and (as they arrive) the listeners.
+class MainDlg : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MainDlg(QWidget* parent = nullptr);
+    ~MainDlg() override;
+
+    // The tracklists' folder (documents + application name), created on demand.
+    QString trackListFolder();
+    void migrateLegacyFolder();
+
+    // For the tests and the window's own wiring.
+    PrefsDlg* preferences() const { return prefsDlg; }
+    QSystemTrayIcon* systemTrayIcon() const { return trayIcon; }
+    QMenu* systemTrayMenu() const { return trayMenu; }
+    ApplicationSettings& settings() { return appSettings; }
+    Ui::MainDlg& form() { return ui; }
+
+public Q_SLOTS:
+    void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
+    void prefsDlgShow();
+    void saveSettings();
+    void oggServerRestart();
+    void oscServerRestart();
+    void setTrayIconStarted();
+    void setTrayIconStopped();
+
+private:
+    void createTrayIcon();
+    void loadSettingsToPrefs();
+    void restoreWindowGeometry();
+    void storeWindowGeometry();
+
+    Ui::MainDlg ui;
+    int maxMessageLength = 140;
+    QString startText;
+    QString stopText;
+    bool serversRunning = false;
+    QString trackListFileName;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* tweetTrackAction = nullptr;
+    QAction* preferencesAction = nullptr;
+    QAction* quitAction = nullptr;
+    PrefsDlg* prefsDlg = nullptr;
+    ApplicationSettings appSettings;
+    QStringList trackHistory;
+};

@@ -1,0 +1,57 @@
+#include "prefsdlg.h"
+
+#include <QCloseEvent>
+
+PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
+{
+    setupUi(this);
+    activateHUDChBox->hide();
+    connect(testAuthBtn, &QPushButton::clicked, this, &PrefsDlg::testBegin);
+    connect(checkBoxMasterClip, &QCheckBox::toggled, this, &PrefsDlg::onListenerStateChanged);
+    connect(icecastPortSpBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &PrefsDlg::onListenerPortChanged);
+    connect(abeltonPortSpBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &PrefsDlg::onListenerPortChanged);
+}
+
+void PrefsDlg::testBegin()
+{
+    Q_EMIT sendTestMsg(testMessage());
+}
+
+void PrefsDlg::onListenerStateChanged(bool)
+{
+    rebuildStatusText();
+}
+
+void PrefsDlg::onListenerPortChanged(int)
+{
+    rebuildStatusText();
+}
+
+void PrefsDlg::rebuildStatusText()
+{
+    QString text;
+    if (checkBoxTracktorProActivate->isChecked())
+        text += QStringLiteral("Listening for OGG on port %1\n").arg(icecastPortSpBox->value());
+    if (checkBoxMasterClip->isChecked())
+        text += QStringLiteral("Listening for OSC on port %1\n").arg(abeltonPortSpBox->value());
+    infoLbl->setText(text);
+}
+
+void PrefsDlg::closeEvent(QCloseEvent* event)
+{
+    m_closing = true;
+    Q_EMIT closeDlg();
+    QDialog::closeEvent(event);
+    m_closing = false;
+}
+
+// Escape closes a dialog through reject() without a close event; the edits must
+// still be applied then, so it counts as a close too.
+void PrefsDlg::reject()
+{
+    if (!m_closing && isVisible())
+        Q_EMIT closeDlg();
+    QDialog::reject();
+}

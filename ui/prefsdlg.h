@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ui_prefsdlg.h"
+
+#include <QDialog>
+
+class QCloseEvent;
+
+// The preferences window. It keeps almost no logic: the main window reads and
+// writes its widgets; the dialog keeps its listener status line current, emits
+// a test status text and announces when it is closed.
+class PrefsDlg : public QDialog, public Ui::PrefsDlg
+{
+    Q_OBJECT
+public:
+    explicit PrefsDlg(QWidget* parent = nullptr);
+
+    static QString testMessage() { return QStringLiteral("just ran a test from FENK."); }
+
+Q_SIGNALS:
+    void sendTestMsg(QString);
+    void closeDlg();
+
+public Q_SLOTS:
+    void testBegin();
+    void onListenerStateChanged(bool);
+    void onListenerPortChanged(int);
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void rebuildStatusText();
+
+    bool m_closing = false;
+};
