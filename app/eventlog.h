@@ -61,6 +61,12 @@ private:
 template <class Sink> class log : public boost::serialization::singleton<log<Sink>>
 {
 public:
+    // Boost keeps its own get_instance() private; both names reach the one logger.
+    static log& get_instance()
+    {
+        return boost::serialization::singleton<log<Sink>>::get_mutable_instance();
+    }
+
     void set_sink(Sink* sink) { sink_.store(sink); }
     Sink* sink() const { return sink_.load(); }
     void set_level(int level) { level_.store(level); }
