@@ -9,6 +9,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/format.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <ostream>
 
@@ -36,6 +37,20 @@ ogg_session::~ogg_session() = default;
 std::string ogg_session::error_text(const boost::system::error_code& error)
 {
     return std::string(error.category().name()) + ':' + std::to_string(error.value());
+}
+
+std::string ogg_session::loggable_line(const std::string& line)
+{
+    // The source password travels in this header; the log must not keep it.
+    static const char name[] = "authorization:";
+    const std::size_t length = sizeof name - 1;
+    if (line.size() < length)
+        return line;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+            return line;
+    }
+    return line.substr(0, length) + " (hidden)";
 }
 
 std::string ogg_session::printable(const std::string& text)
@@ -112,7 +127,7 @@ void ogg_session::read_line()
         waitingForLine_ = false;
         pending_.erase(0, r.consumed);
         event_log::write(boost::format("Session %1%: request line: %2%") % number_ %
-                             printable(r.text),
+                             printable(loggable_line(r.text)),
                          event_log::info, 1);
         if (r.what == source_request_parser::status::done) {
             deadline_.cancel();

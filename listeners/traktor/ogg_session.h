@@ -44,6 +44,8 @@ public:
     // Control characters of peer-supplied text as \xNN, so a text can never
     // forge or split a line of the event log.
     static std::string printable(const std::string& text);
+    // A request line as it may be logged: an Authorization header loses its value.
+    static std::string loggable_line(const std::string& line);
 
 private:
     void read_line();

@@ -90,6 +90,9 @@ struct ogg_stream_reader::state
     bool commentsTaken = false;
     // The identification header of the current stream was accepted: it is Vorbis.
     bool identified = false;
+    // A page that is not a beginning-of-stream page has arrived since the stream
+    // started: the group of BOS pages that opens a multiplexed stream is over.
+    bool pastBosPages = false;
 
     void startStream(ogg_page& page)
     {
@@ -98,6 +101,7 @@ struct ogg_stream_reader::state
         newStreamExpected = false;
         commentsTaken = false;
         identified = false;
+        pastBosPages = false;
         events.stream_started();
     }
 
@@ -108,6 +112,7 @@ struct ogg_stream_reader::state
         newStreamExpected = true;
         commentsTaken = false;
         identified = false;
+        pastBosPages = false;
     }
 
     void takePacket(ogg_packet& packet)
@@ -137,14 +142,16 @@ struct ogg_stream_reader::state
             // Any page starts a stream, so a broadcast joined mid-track is still
             // followed until that track ends and the next one begins.
             startStream(page);
-        } else if (ogg_page_bos(&page) && (commentsTaken || !identified)) {
+        } else if (ogg_page_bos(&page) && (pastBosPages || !identified)) {
             // A new track that began without its predecessor's end-of-stream page.
-            // While a Vorbis stream is still reading its headers, a second BOS page is
-            // a stream multiplexed beside it and is left alone.
+            // Only BOS pages that directly follow a Vorbis stream's own BOS page belong
+            // to streams multiplexed beside it; those are left alone.
             endStream();
             events.stream_ended();
             startStream(page);
         }
+        if (!ogg_page_bos(&page))
+            pastBosPages = true;
         ogg_stream_pagein(&stream.s, &page);
         ogg_packet packet;
         for (;;) {
@@ -182,9 +189,11 @@ void ogg_stream_reader::commit(std::size_t size)
         const int result = ogg_sync_pageout(&d->sync.s, &page);
         if (result == 0)
             return;
-        if (result < 0)
+        if (result < 0) {
+            // After a gap nothing says the BOS pages that follow belong together.
+            d->pastBosPages = true;
             d->events.corrupt_data();
-        else
+        } else
             d->takePage(page);
     }
 }
