@@ -4,6 +4,7 @@
 #include "oggtestdata.h"
 #include "sourceclient.h"
 #include "testhome.h"
+#include "tsansuppressions.h"
 
 #include "oggthread.h"
 

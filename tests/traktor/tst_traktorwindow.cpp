@@ -3,6 +3,7 @@
 #include "oggtestdata.h"
 #include "sourceclient.h"
 #include "testhome.h"
+#include "tsansuppressions.h"
 
 #include "maindlg.h"
 #include "prefsdlg.h"
