@@ -173,12 +173,6 @@ private Q_SLOTS:
         }
     }
 
-    void trimming()
-    {
-        QCOMPARE(source_request_parser::trim(" \t\r\n\v\fa b\f\v\n\r\t ", 14), std::string("a b"));
-        QCOMPARE(source_request_parser::trim("\r", 1), std::string());
-    }
-
     void artistAndTitle_data()
     {
         QTest::addColumn<QStringList>("texts");
@@ -199,13 +193,8 @@ private Q_SLOTS:
         QTest::newRow("both markers count as artist")
             << QStringList{"ARTIST=TITLE=x"} << true << "TITLE=x"
             << "";
-        QTest::newRow("every occurrence removed")
-            << QStringList{"ARTIST=a ARTIST=b"} << true << "a b"
-            << "";
         QTest::newRow("empty values") << QStringList{"ARTIST=", "TITLE="} << false << ""
                                       << "";
-        QTest::newRow("no comments") << QStringList{} << false << ""
-                                     << "";
         QTest::newRow("non-ASCII and markup")
             << QStringList{QStringLiteral("ARTIST=Bj\u00f6rk & <b>"), "TITLE=x=y"} << true
             << QStringLiteral("Bj\u00f6rk & <b>") << "x=y";
@@ -331,23 +320,6 @@ private Q_SLOTS:
         QVERIFY(r.reports.contains(qMakePair(QStringLiteral("A1"), QStringLiteral("T1"))));
         QVERIFY(!r.reports.contains(qMakePair(QStringLiteral("B1"), QStringLiteral("T2"))));
         QCOMPARE(r.reports.last(), qMakePair(QStringLiteral("C1"), QStringLiteral("T3")));
-    }
-
-    // Something that is not Ogg at all: warnings only, nothing reported, and a
-    // real track right after it is reported.
-    void noiseThenTrack()
-    {
-        QByteArray noise;
-        for (int i = 0; i < 200000; ++i)
-            noise += char((i * 2654435761u) >> 24);
-        Recorder r;
-        ogg_stream_reader reader(r);
-        reader.feed(noise.constData(), std::size_t(noise.size()));
-        QVERIFY(r.reports.isEmpty());
-        const QByteArray t = oggtest::encode(m_dir.path(), {"ARTIST=After", "TITLE=Noise"}, 601);
-        reader.feed(t.constData(), std::size_t(t.size()));
-        reader.feed(t.constData(), std::size_t(t.size()));
-        QCOMPARE(r.reports.last(), qMakePair(QStringLiteral("After"), QStringLiteral("Noise")));
     }
 };
 
