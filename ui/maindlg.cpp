@@ -1,11 +1,13 @@
 #include "maindlg.h"
 
 #include "documentfolder.h"
+#include "oggthread.h"
 #include "prefsdlg.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -24,17 +26,26 @@ MainDlg::MainDlg(QWidget* parent)
 
     migrateLegacyFolder();
 
+    createOggThread(appSettings.icecastPort());
     serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
+    connectOggThread();
+
+    oggThread->start(QThread::IdlePriority);
+    updateListenerStatusText();
 
     trayIcon->show();
 }
 
 MainDlg::~MainDlg()
 {
+    if (oggThread->isRunning())
+        oggThread->stop();
+    // From here on a changed port is only stored, even after a failed listen.
+    oggListenError.clear();
     saveSettings();
     storeWindowGeometry();
     delete prefsDlg;
@@ -148,12 +159,45 @@ void MainDlg::saveSettings()
     oscServerRestart();
 }
 
+void MainDlg::createOggThread(int port)
+{
+    oggThread = new OggThread(port, this);
+}
+
+// The hub's reports reach the window queued; a failed listen is remembered for
+// the status text.
+void MainDlg::connectOggThread()
+{
+    connect(&oggThread->hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
+            QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen));
+    // A failure queued by a thread that has been replaced since must not be shown.
+    const QPointer<OggThread> thread(oggThread);
+    connect(oggThread, &OggThread::listenFailed, this, [this, thread](const QString& error) {
+        if (thread.isNull() || thread != oggThread)
+            return;
+        oggListenError = error.isEmpty() ? tr("unknown error") : error;
+        updateListenerStatusText();
+    });
+}
+
 void MainDlg::oggServerRestart()
 {
     const int port = prefsDlg->icecastPortSpBox->value();
     if (port == appSettings.icecastPort())
         return;
     appSettings.setIcecastPort(port);
+    // A thread that failed to listen is replaced too: the new port may be free.
+    if (!oggThread->isRunning() && oggListenError.isEmpty())
+        return;
+
+    oggThread->stop();
+    delete oggThread;
+    oggListenError.clear();
+    createOggThread(port);
+    connectOggThread();
+    ui.plainTextEditTrackInfo->clear();
+    oggThread->start(QThread::IdlePriority);
+    updateListenerStatusText();
 }
 
 void MainDlg::oscServerRestart()
@@ -162,6 +206,35 @@ void MainDlg::oscServerRestart()
     if (port == appSettings.abletonPort())
         return;
     appSettings.setAbletonPort(port);
+}
+
+void MainDlg::showSongMetaDataOnScreen(QString artist, QString track)
+{
+    showTrackLine(artist + QStringLiteral(" - ") + track);
+}
+
+void MainDlg::showTrackLine(const QString& line)
+{
+    if (trackHistory.size() >= 4)
+        trackHistory.removeLast();
+    trackHistory.prepend(line);
+    ui.plainTextEditTrackInfo->setPlainText(trackHistory.join(QStringLiteral("\r\n")));
+}
+
+void MainDlg::updateListenerStatusText()
+{
+    QString text;
+    if (appSettings.traktorListenerActive()) {
+        const QString port = QString::number(appSettings.icecastPort());
+        if (oggListenError.isEmpty())
+            text += QStringLiteral("Listening for OGG on port %1\n").arg(port);
+        else
+            text +=
+                QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
+    }
+    if (appSettings.masterClip())
+        text += QStringLiteral("Listening for OSC on port %1\n").arg(appSettings.abletonPort());
+    prefsDlg->infoLbl->setText(text);
 }
 
 void MainDlg::restoreWindowGeometry()

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+class OggThread;
 class PrefsDlg;
 class QAction;
 class QMenu;
@@ -39,8 +40,14 @@ public Q_SLOTS:
     void oscServerRestart();
     void setTrayIconStarted();
     void setTrayIconStopped();
+    void showSongMetaDataOnScreen(QString artist, QString track);
 
 private:
+    void showTrackLine(const QString& line);
+    void updateListenerStatusText();
+    void createOggThread(int port);
+    void connectOggThread();
+
     void createTrayIcon();
     void loadSettingsToPrefs();
     void restoreWindowGeometry();
@@ -58,6 +65,9 @@ private:
     QAction* preferencesAction = nullptr;
     QAction* quitAction = nullptr;
     PrefsDlg* prefsDlg = nullptr;
+    OggThread* oggThread = nullptr;
+    // Why the Traktor listener does not listen; empty while it does.
+    QString oggListenError;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };

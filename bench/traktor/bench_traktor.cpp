@@ -1,0 +1,296 @@
+// Benchmarks of the Traktor listener: ingest in memory, end to end over
+// loopback beside a read-and-discard ceiling, memory per idle session, and the
+// time from a comment page's arrival to the hub's signal.
+#include "oggtestdata.h"
+#include "sourceclient.h"
+
+#include "messanger.h"
+#include "ogg_server.h"
+#include "ogg_stream_reader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <malloc.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// One realistic track: 20 s of 44.1 kHz audio at the encoder's default quality.
+struct Material
+{
+    QTemporaryDir dir;
+    QByteArray track;
+    QByteArray marker;
+
+    Material()
+    {
+        const QString wavPath = dir.filePath(QStringLiteral("long.wav"));
+        {
+            QFile f(wavPath);
+            f.open(QIODevice::WriteOnly);
+            // Stereo noise-like content so pages are as dense as with music.
+            const int samples = 44100 * 20;
+            QByteArray wav = oggtest::wav(samples * 2, 44100);
+            quint32 x = 12345;
+            for (int i = 44; i < wav.size(); ++i) {
+                x = x * 1103515245u + 12345u;
+                wav[i] = char(wav[i] ^ char((x >> 16) & 0x3f));
+            }
+            f.write(wav);
+        }
+        QProcess p;
+        const QString out = dir.filePath(QStringLiteral("long.ogg"));
+        p.start(QStringLiteral("oggenc"),
+                {"-Q", "-s", "77", "-c", "ARTIST=Bench", "-c", "TITLE=Long", "-o", out, wavPath});
+        p.waitForFinished(120000);
+        QFile f(out);
+        f.open(QIODevice::ReadOnly);
+        track = f.readAll();
+        marker = oggtest::encode(dir.path(), {"ARTIST=End", "TITLE=Marker"}, 78);
+    }
+
+    // A chain of at least `bytes` bytes, then the marker track.
+    QByteArray chain(qint64 bytes) const
+    {
+        QByteArray out;
+        out.reserve(int(bytes + track.size() + marker.size()));
+        while (out.size() < bytes)
+            out += track;
+        return out + marker;
+    }
+};
+
+Material& material()
+{
+    static Material m;
+    return m;
+}
+
+class NullObserver : public ogg_stream_reader::observer
+{
+public:
+    int reports = 0;
+    void corrupt_data() override {}
+    void stream_started() override {}
+    void stream_ended() override {}
+    void comments(const std::vector<std::string>&) override { ++reports; }
+};
+
+double threadCpuSeconds(pthread_t thread)
+{
+    clockid_t id;
+    pthread_getcpuclockid(thread, &id);
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+const QByteArray request("SOURCE /live.ogg HTTP/1.0\r\n\r\n");
+
+// A server on its own I/O thread whose reports are counted on that thread.
+struct ServerThread
+{
+    Messanger hub;
+    boost::asio::io_context service{1};
+    std::unique_ptr<ogg_server> server;
+    std::thread thread;
+    std::atomic<int> reports{0};
+    std::atomic<long long> lastReportNs{0};
+
+    ServerThread()
+    {
+        QObject::connect(
+            &hub, QOverload<QString, QString>::of(&Messanger::sendStat), &hub,
+            [this](const QString&, const QString&) {
+                lastReportNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   clock_type::now().time_since_epoch())
+                                   .count();
+                ++reports;
+            },
+            Qt::DirectConnection);
+        server = std::make_unique<ogg_server>(
+            &hub, service,
+            boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0));
+        thread = std::thread([this] { service.run(); });
+    }
+    ~ServerThread()
+    {
+        service.stop();
+        thread.join();
+        server.reset();
+    }
+    void waitForReports(int n)
+    {
+        while (reports.load() < n)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+};
+
+void BM_ReaderIngest(benchmark::State& state)
+{
+    const QByteArray data = material().chain(64 << 20);
+    const double cpu0 = threadCpuSeconds(pthread_self());
+    for (auto _ : state) {
+        NullObserver o;
+        ogg_stream_reader reader(o);
+        for (int offset = 0; offset < data.size(); offset += 65536) {
+            const int n = qMin(65536, data.size() - offset);
+            std::memcpy(reader.prepare(size_t(n)), data.constData() + offset, size_t(n));
+            reader.commit(size_t(n));
+        }
+        benchmark::DoNotOptimize(o.reports);
+    }
+    state.SetBytesProcessed(state.iterations() * data.size());
+    const double gigabytes = double(state.iterations()) * double(data.size()) / 1e9;
+    state.counters["cpu_s_per_GB"] = (threadCpuSeconds(pthread_self()) - cpu0) / gigabytes;
+    state.counters["GB_per_cpu_s"] = gigabytes / (threadCpuSeconds(pthread_self()) - cpu0);
+}
+BENCHMARK(BM_ReaderIngest)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void pushOverLoopback(benchmark::State& state, const QByteArray& data, quint16 port,
+                      const std::function<void()>& waitDone, const std::function<double()>& cpu)
+{
+    SourceClient client;
+    client.connectTo(port);
+    client.send(request);
+    client.receive(19);
+    const double cpu0 = cpu();
+    const auto t0 = clock_type::now();
+    client.send(data, 1 << 20);
+    waitDone();
+    const auto t1 = clock_type::now();
+    const double seconds = std::chrono::duration<double>(t1 - t0).count();
+    state.SetIterationTime(seconds);
+    state.counters["MB_per_s"] = double(data.size()) / 1e6 / seconds;
+    state.counters["listener_cpu_s_per_GB"] = (cpu() - cpu0) / (double(data.size()) / 1e9);
+}
+
+void BM_LoopbackSession(benchmark::State& state)
+{
+    const QByteArray data = material().chain(256 << 20);
+    for (auto _ : state) {
+        ServerThread server;
+        pushOverLoopback(
+            state, data, server.server->port(), [&] { server.waitForReports(1); },
+            [&] { return threadCpuSeconds(server.thread.native_handle()); });
+    }
+    state.SetBytesProcessed(state.iterations() * data.size());
+}
+BENCHMARK(BM_LoopbackSession)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The ceiling: a receiver that reads and discards, with the same read size.
+void BM_LoopbackReadAndDiscard(benchmark::State& state)
+{
+    const QByteArray data = material().chain(256 << 20);
+    for (auto _ : state) {
+        boost::asio::io_context service;
+        boost::asio::ip::tcp::acceptor acceptor(service,
+                                                {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
+        std::atomic<qint64> received{0};
+        std::thread reader([&] {
+            boost::asio::ip::tcp::socket s(service);
+            acceptor.accept(s);
+            std::vector<char> buffer(65536);
+            char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
+            boost::system::error_code ec;
+            s.read_some(boost::asio::buffer(buffer), ec);
+            boost::asio::write(s, boost::asio::buffer(reply, 19), ec);
+            while (!ec)
+                received += qint64(s.read_some(boost::asio::buffer(buffer), ec));
+        });
+        pushOverLoopback(
+            state, data, acceptor.local_endpoint().port(),
+            [&] {
+                while (received.load() < data.size())
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+            },
+            [&] { return threadCpuSeconds(reader.native_handle()); });
+        reader.join();
+    }
+    state.SetBytesProcessed(state.iterations() * data.size());
+}
+BENCHMARK(BM_LoopbackReadAndDiscard)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Heap held per connected client that sends nothing more: waiting for its
+// request (arg 0) or streaming after the handshake (arg 1).
+void BM_IdleSessionMemory(benchmark::State& state)
+{
+    const bool handshaken = state.range(0) == 1;
+    constexpr int sessions = 200;
+    for (auto _ : state) {
+        ServerThread server;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto before = mallinfo2().uordblks;
+        std::vector<std::unique_ptr<SourceClient>> clients;
+        for (int i = 0; i < sessions; ++i) {
+            auto c = std::make_unique<SourceClient>();
+            c->connectTo(server.server->port());
+            if (handshaken) {
+                c->send(request);
+                c->receive(19);
+            }
+            clients.push_back(std::move(c));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto after = mallinfo2().uordblks;
+        state.counters["bytes_per_session"] = double(after - before) / sessions;
+    }
+}
+BENCHMARK(BM_IdleSessionMemory)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// From writing a track's first pages (identification and comment header) to the
+// hub's signal on the listener thread.
+void BM_CommentToSignal(benchmark::State& state)
+{
+    ServerThread server;
+    SourceClient client;
+    client.connectTo(server.server->port());
+    client.send(request);
+    client.receive(19);
+    const QList<QByteArray> pages = oggtest::pages(material().marker);
+    QByteArray head = pages.at(0) + pages.at(1);
+    QByteArray tail;
+    for (int i = 2; i < pages.size(); ++i)
+        tail += pages.at(i);
+    int expected = 0;
+    for (auto _ : state) {
+        const long long t0 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 clock_type::now().time_since_epoch())
+                                 .count();
+        client.send(head);
+        server.waitForReports(++expected);
+        state.SetIterationTime(double(server.lastReportNs.load() - t0) / 1e9);
+        state.PauseTiming();
+        client.send(tail);
+        // Let the listener drain the rest of the track before the next one begins.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_CommentToSignal)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,222 @@
+#include "ogg_stream_reader.h"
+
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Owners of the libogg/libvorbis states: each is initialised once and cleared
+// exactly once, also when a stream ends before the session does.
+class sync_owner
+{
+public:
+    sync_owner() { ogg_sync_init(&s); }
+    ~sync_owner() { ogg_sync_clear(&s); }
+    sync_owner(const sync_owner&) = delete;
+    sync_owner& operator=(const sync_owner&) = delete;
+    ogg_sync_state s;
+};
+
+class stream_owner
+{
+public:
+    stream_owner() { std::memset(&s, 0, sizeof s); }
+    ~stream_owner() { reset(); }
+    stream_owner(const stream_owner&) = delete;
+    stream_owner& operator=(const stream_owner&) = delete;
+    void init(int serial)
+    {
+        reset();
+        if (ogg_stream_init(&s, serial) != 0)
+            throw std::bad_alloc();
+        live = true;
+    }
+    void reset()
+    {
+        if (live)
+            ogg_stream_clear(&s);
+        live = false;
+    }
+    ogg_stream_state s;
+    bool live = false;
+};
+
+class vorbis_owner
+{
+public:
+    vorbis_owner()
+    {
+        std::memset(&info, 0, sizeof info);
+        std::memset(&comment, 0, sizeof comment);
+    }
+    ~vorbis_owner() { reset(); }
+    vorbis_owner(const vorbis_owner&) = delete;
+    vorbis_owner& operator=(const vorbis_owner&) = delete;
+    void init()
+    {
+        reset();
+        vorbis_info_init(&info);
+        vorbis_comment_init(&comment);
+        live = true;
+    }
+    void reset()
+    {
+        if (live) {
+            vorbis_comment_clear(&comment);
+            vorbis_info_clear(&info);
+        }
+        live = false;
+    }
+    vorbis_info info;
+    vorbis_comment comment;
+    bool live = false;
+};
+
+} // namespace
+
+struct ogg_stream_reader::state
+{
+    explicit state(observer& e) : events(e) {}
+
+    observer& events;
+    // Declared so that they are released stream first and sync last.
+    sync_owner sync;
+    vorbis_owner vorbis;
+    stream_owner stream;
+    bool newStreamExpected = true;
+    bool commentsTaken = false;
+    // The identification header of the current stream was accepted: it is Vorbis.
+    bool identified = false;
+    // A page that is not a beginning-of-stream page has arrived since the stream
+    // started: the group of BOS pages that opens a multiplexed stream is over.
+    bool pastBosPages = false;
+
+    void startStream(ogg_page& page)
+    {
+        stream.init(ogg_page_serialno(&page));
+        vorbis.init();
+        newStreamExpected = false;
+        commentsTaken = false;
+        identified = false;
+        pastBosPages = false;
+        events.stream_started();
+    }
+
+    void endStream()
+    {
+        stream.reset();
+        vorbis.reset();
+        newStreamExpected = true;
+        commentsTaken = false;
+        identified = false;
+        pastBosPages = false;
+    }
+
+    void takePacket(ogg_packet& packet)
+    {
+        if (commentsTaken)
+            return; // audio: dropped without decoding
+        if (vorbis_synthesis_headerin(&vorbis.info, &vorbis.comment, &packet) != 0)
+            return; // not a header this stream expects
+        if (vorbis.comment.vendor == nullptr) {
+            identified = true;
+            return;
+        }
+        commentsTaken = true;
+        std::vector<std::string> texts;
+        texts.reserve(static_cast<std::size_t>(vorbis.comment.comments));
+        for (int i = 0; i < vorbis.comment.comments; ++i) {
+            const char* text = vorbis.comment.user_comments[i];
+            const int length = vorbis.comment.comment_lengths[i];
+            texts.emplace_back(text, text + (length > 0 ? length : 0));
+        }
+        events.comments(texts);
+    }
+
+    void takePage(ogg_page& page)
+    {
+        if (newStreamExpected) {
+            // Any page starts a stream, so a broadcast joined mid-track is still
+            // followed until that track ends and the next one begins.
+            startStream(page);
+        } else if (ogg_page_bos(&page) && (pastBosPages || !identified)) {
+            // A new track that began without its predecessor's end-of-stream page.
+            // Only BOS pages that directly follow a Vorbis stream's own BOS page belong
+            // to streams multiplexed beside it; those are left alone.
+            endStream();
+            events.stream_ended();
+            startStream(page);
+        }
+        if (!ogg_page_bos(&page))
+            pastBosPages = true;
+        ogg_stream_pagein(&stream.s, &page);
+        ogg_packet packet;
+        for (;;) {
+            const int result = ogg_stream_packetout(&stream.s, &packet);
+            if (result == 0)
+                break;
+            if (result > 0)
+                takePacket(packet);
+        }
+        if (ogg_page_eos(&page)) {
+            endStream();
+            events.stream_ended();
+        }
+    }
+};
+
+ogg_stream_reader::ogg_stream_reader(observer& events) : d(new state(events))
+{}
+
+ogg_stream_reader::~ogg_stream_reader() = default;
+
+char* ogg_stream_reader::prepare(std::size_t size)
+{
+    char* buffer = ogg_sync_buffer(&d->sync.s, static_cast<long>(size));
+    if (buffer == nullptr)
+        throw std::bad_alloc();
+    return buffer;
+}
+
+void ogg_stream_reader::commit(std::size_t size)
+{
+    ogg_sync_wrote(&d->sync.s, static_cast<long>(size));
+    ogg_page page;
+    for (;;) {
+        const int result = ogg_sync_pageout(&d->sync.s, &page);
+        if (result == 0)
+            return;
+        if (result < 0) {
+            // After a gap nothing says the BOS pages that follow belong together.
+            d->pastBosPages = true;
+            d->events.corrupt_data();
+        } else
+            d->takePage(page);
+    }
+}
+
+void ogg_stream_reader::feed(const char* data, std::size_t size)
+{
+    // Large inputs go in slices so libogg's buffer stays the size of one read.
+    constexpr std::size_t slice = 65536;
+    while (size > 0) {
+        const std::size_t n = size < slice ? size : slice;
+        std::memcpy(prepare(n), data, n);
+        commit(n);
+        data += n;
+        size -= n;
+    }
+}
+
+bool ogg_stream_reader::stream_active() const
+{
+    return !d->newStreamExpected;
+}
+
+bool ogg_stream_reader::comments_taken() const
+{
+    return d->commentsTaken;
+}

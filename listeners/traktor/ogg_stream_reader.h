@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Reads a live Ogg/Vorbis broadcast without decoding audio: it assembles pages
+// and packets, passes the header packets of every logical stream to the Vorbis
+// header reader and announces the comment texts once per stream. It knows
+// nothing of sockets; the session hands it whatever bytes arrived.
+class ogg_stream_reader
+{
+public:
+    // What the reader observed, in the order it happened.
+    class observer
+    {
+    public:
+        virtual ~observer() = default;
+        // Bytes were skipped to find the next page boundary.
+        virtual void corrupt_data() = 0;
+        virtual void stream_started() = 0;
+        // The comment header of the current stream: its texts in order (UTF-8 as sent).
+        virtual void comments(const std::vector<std::string>& texts) = 0;
+        virtual void stream_ended() = 0;
+    };
+
+    explicit ogg_stream_reader(observer& events);
+    ~ogg_stream_reader();
+    ogg_stream_reader(const ogg_stream_reader&) = delete;
+    ogg_stream_reader& operator=(const ogg_stream_reader&) = delete;
+
+    // A buffer inside the page assembler for up to `size` bytes; the caller
+    // fills part of it and calls commit() with the count before anything else.
+    char* prepare(std::size_t size);
+    // Processes `size` bytes written into the prepared buffer.
+    void commit(std::size_t size);
+    // prepare + copy + commit.
+    void feed(const char* data, std::size_t size);
+
+    bool stream_active() const;
+    bool comments_taken() const;
+
+private:
+    struct state;
+    std::unique_ptr<state> d;
+};

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QtEndian>
+
+#include <ogg/ogg.h>
+
+#include <cmath>
+#include <cstring>
+
+// Ogg/Vorbis broadcasts made at test time by the real encoder.
+namespace oggtest {
+
+// A mono 16-bit WAV file with a quiet tone.
+inline QByteArray wav(int samples, int rate = 8000)
+{
+    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    for (int i = 0; i < samples; ++i) {
+        const auto v = static_cast<qint16>(2000.0 * std::sin(i * 0.07));
+        qToLittleEndian<qint16>(v, pcm.data() + 2 * i);
+    }
+    QByteArray out("RIFF");
+    auto u32 = [&out](quint32 v) {
+        char b[4];
+        qToLittleEndian<quint32>(v, b);
+        out.append(b, 4);
+    };
+    auto u16 = [&out](quint16 v) {
+        char b[2];
+        qToLittleEndian<quint16>(v, b);
+        out.append(b, 2);
+    };
+    u32(36 + pcm.size());
+    out.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    out.append("data");
+    u32(pcm.size());
+    out.append(pcm);
+    return out;
+}
+
+inline bool haveProgram(const QString& name)
+{
+    return !QStandardPaths::findExecutable(name).isEmpty();
+}
+
+// One track: a logical stream with the given comments ("TAG=value", UTF-8, in
+// this order), ended by its EOS page. Empty on failure.
+inline QByteArray encode(const QString& folder, const QStringList& comments, int serial,
+                         int samples = 4000)
+{
+    const QString in = QDir(folder).filePath(QStringLiteral("tone-%1.wav").arg(samples));
+    if (!QFile::exists(in)) {
+        QFile f(in);
+        if (!f.open(QIODevice::WriteOnly))
+            return {};
+        f.write(wav(samples));
+    }
+    const QString out = QDir(folder).filePath(QStringLiteral("track-%1.ogg").arg(serial));
+    QStringList args{QStringLiteral("-Q"), QStringLiteral("--utf8"), QStringLiteral("-q"),
+                     QStringLiteral("0"),  QStringLiteral("-s"),     QString::number(serial)};
+    for (const QString& c : comments)
+        args << QStringLiteral("-c") << c;
+    args << QStringLiteral("-o") << out << in;
+    QProcess p;
+    p.start(QStringLiteral("oggenc"), args);
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return {};
+    QFile f(out);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+// The raw pages of a stream, in order.
+inline QList<QByteArray> pages(const QByteArray& stream)
+{
+    QList<QByteArray> result;
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, stream.size());
+    std::memcpy(buffer, stream.constData(), static_cast<size_t>(stream.size()));
+    ogg_sync_wrote(&sync, stream.size());
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) > 0) {
+        QByteArray raw(reinterpret_cast<const char*>(page.header), int(page.header_len));
+        raw.append(reinterpret_cast<const char*>(page.body), int(page.body_len));
+        result.append(raw);
+    }
+    ogg_sync_clear(&sync);
+    return result;
+}
+
+// The stream with the EOS flag of its last page cleared (checksum renewed), as an
+// encoder sends it when it begins the next track without ending this one.
+inline QByteArray withoutEos(const QByteArray& stream)
+{
+    QList<QByteArray> all = pages(stream);
+    QByteArray& last = all.last();
+    last[5] = char(last[5] & ~0x04);
+    ogg_page page;
+    page.header = reinterpret_cast<unsigned char*>(last.data());
+    page.header_len = 27 + static_cast<unsigned char>(last[26]);
+    page.body = page.header + page.header_len;
+    page.body_len = last.size() - page.header_len;
+    ogg_page_checksum_set(&page);
+    QByteArray out;
+    for (const QByteArray& p : all)
+        out.append(p);
+    return out;
+}
+
+// The comments and the reports they must give, one row per track.
+struct Track
+{
+    QStringList comments;
+    bool reported;
+    QString artist;
+    QString title;
+};
+
+inline QList<Track> sampleTracks()
+{
+    return {
+        {{QStringLiteral("ARTIST=Foo"), QStringLiteral("TITLE=Bar")}, true, "Foo", "Bar"},
+        {{QStringLiteral("ARTIST=Zo\u00eb & R\u00f8yksopp <live>"), QStringLiteral("TITLE=a=b")},
+         true,
+         QStringLiteral("Zo\u00eb & R\u00f8yksopp <live>"),
+         "a=b"},
+        {{QStringLiteral("ARTIST=Main"), QStringLiteral("ALBUMARTIST=Various"),
+          QStringLiteral("TITLE=T")},
+         true,
+         "ALBUMVarious",
+         "T"},
+        {{QStringLiteral("artist=low"), QStringLiteral("title=case")}, false, {}, {}},
+        {{QStringLiteral("TITLE=Only a title")}, true, {}, "Only a title"},
+        {{QStringLiteral("ARTIST=Nameless"), QStringLiteral("TITLE=")}, true, "Nameless", {}},
+        {{QStringLiteral("TITLE=")}, false, {}, {}},
+    };
+}
+
+// A chain of the sample tracks (serials 101, 102, ...) and the reports it gives.
+inline QByteArray sampleChain(const QString& folder, QList<QPair<QString, QString>>* reports,
+                              int firstSerial = 101)
+{
+    QByteArray chain;
+    int serial = firstSerial;
+    for (const Track& t : sampleTracks()) {
+        const QByteArray track = encode(folder, t.comments, serial++);
+        if (track.isEmpty())
+            return {};
+        chain.append(track);
+        if (t.reported && reports != nullptr)
+            reports->append(qMakePair(t.artist, t.title));
+    }
+    return chain;
+}
+
+} // namespace oggtest
