@@ -1,6 +1,7 @@
 #include "maindlg.h"
 
 #include "documentfolder.h"
+#include "oscthread.h"
 #include "prefsdlg.h"
 
 #include <QAction>
@@ -24,17 +25,22 @@ MainDlg::MainDlg(QWidget* parent)
 
     migrateLegacyFolder();
 
+    oscThread = new OscThread(appSettings.abletonPort(), this);
     serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
 
+    oscThread->start(QThread::IdlePriority);
+
     trayIcon->show();
 }
 
 MainDlg::~MainDlg()
 {
+    if (oscThread->isRunning())
+        oscThread->stop();
     saveSettings();
     storeWindowGeometry();
     delete prefsDlg;
@@ -162,6 +168,14 @@ void MainDlg::oscServerRestart()
     if (port == appSettings.abletonPort())
         return;
     appSettings.setAbletonPort(port);
+    if (oscThread->isRunning()) {
+        oscThread->restart(port);
+        prefsDlg->infoLbl->setText(
+            QStringLiteral("Listening for OGG on port %1\nListening for OSC on port %2")
+                .arg(appSettings.icecastPort())
+                .arg(appSettings.abletonPort()));
+        ui.plainTextEditTrackInfo->clear();
+    }
 }
 
 void MainDlg::restoreWindowGeometry()

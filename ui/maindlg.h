@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+class OscThread;
 class PrefsDlg;
 class QAction;
 class QMenu;
@@ -58,6 +59,7 @@ private:
     QAction* preferencesAction = nullptr;
     QAction* quitAction = nullptr;
     PrefsDlg* prefsDlg = nullptr;
+    OscThread* oscThread = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };
