@@ -19,6 +19,7 @@ OscThread::~OscThread()
     // Destroying a running thread would abort the process.
     if (isRunning())
         stop();
+    claimServer();
     delete server;
 }
 
@@ -34,9 +35,16 @@ void OscThread::run()
     } catch (const std::exception& e) {
         event_log::write(boost::format("Exception: %1%") % e.what(), event_log::error, 1);
         server->reset();
+        serverReleased.store(true, std::memory_order_release);
         return;
     }
+    serverReleased.store(true, std::memory_order_release);
     exec();
+}
+
+void OscThread::claimServer()
+{
+    serverReleased.load(std::memory_order_acquire);
 }
 
 void OscThread::stop()
@@ -44,7 +52,9 @@ void OscThread::stop()
     server->stop();
     quit();
     wait();
-    // The thread may have ended on its own before the stop reached it.
+    claimServer();
+    // The thread may have ended on its own before the stop reached it; that
+    // stop must not end the next run.
     server->reset();
 }
 
@@ -52,12 +62,14 @@ void OscThread::restart(int portNumber)
 {
     if (portNumber == port)
         return;
-    port = portNumber;
     if (isRunning()) {
         server->stop();
         quit();
         wait();
-        server->reset();
     }
+    claimServer();
+    server->reset();
+    // Stored only now: a thread that has just started may still be reading it.
+    port = portNumber;
     start(QThread::NormalPriority);
 }

@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <atomic>
+
 class Messanger;
 class osc_server;
 
@@ -34,7 +36,14 @@ protected:
     void run() override;
 
 private:
+    // After the thread has ended: takes over what it did with the server.
+    void claimServer();
+
     Messanger* hub;
     osc_server* server;
     int port;
+    // The thread hands the server back when run() ends. QThread's own state
+    // (wait(), isRunning()) orders that before what follows, but only through Qt's own locks; this
+    // release/acquire pair states the hand-over where race checkers see it.
+    std::atomic<bool> serverReleased{false};
 };
