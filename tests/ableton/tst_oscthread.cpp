@@ -13,6 +13,13 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace oscmsg;
 
@@ -84,6 +91,7 @@ private Q_SLOTS:
     void stopWithOpenConnections();
     void bindsConfiguredAddressOnly();
     void connectionLimit();
+    void acceptRetriesAfterDescriptorShortage();
 };
 
 void TestOscThread::oscsendMessages_data()
@@ -365,6 +373,55 @@ void TestOscThread::connectionLimit()
         5000);
     QCOMPARE(recorder.events,
              (QStringList{"tempo:1.000000", "tempo:2.000000", "tempo:3.000000", "tempo:4.000000"}));
+}
+
+void TestOscThread::acceptRetriesAfterDescriptorShortage()
+{
+    // Out of file descriptors for a moment, accept() fails; the listener must
+    // come back once descriptors are free again instead of staying deaf.
+    LockedLog log;
+    OscThread thread(0);
+    thread.oscServer()->setAcceptRetryDelay(std::chrono::milliseconds(20));
+    Recorder recorder(thread.messanger());
+    thread.start();
+    QTRY_VERIFY(thread.listeningPort() != 0);
+
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(client >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(thread.listeningPort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    std::vector<int> fillers;
+    auto restore = qScopeGuard([&] {
+        for (int fd : fillers)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        ::close(client);
+    });
+    // No descriptor number is left below the limit.
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(client + 1);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &tight) == 0);
+    for (int fd; (fd = ::dup(client)) >= 0;)
+        fillers.push_back(fd);
+
+    QVERIFY(::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+    QTRY_VERIFY(
+        log.text().contains(QLatin1String("\tWRN\tOSC accept failed: system:24, retrying")));
+
+    for (int fd : fillers)
+        ::close(fd);
+    fillers.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    const QByteArray message = tempo(120);
+    QCOMPARE(::send(client, message.constData(), size_t(message.size()), 0),
+             ssize_t(message.size()));
+    QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
 }
 
 FENK_TEST_GUILESS_MAIN(TestOscThread)
