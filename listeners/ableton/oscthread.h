@@ -43,7 +43,8 @@ private:
     osc_server* server;
     int port;
     // The thread hands the server back when run() ends. QThread's own state
-    // (wait(), isRunning()) orders that before what follows, but only through Qt's own locks; this
-    // release/acquire pair states the hand-over where race checkers see it.
+    // (wait(), isRunning()) orders that before what follows, but only through
+    // Qt's own locks; this release/acquire pair states the hand-over where race
+    // checkers see it.
     std::atomic<bool> serverReleased{false};
 };
