@@ -2,6 +2,7 @@
 
 #include "documentfolder.h"
 #include "oggthread.h"
+#include "oscthread.h"
 #include "prefsdlg.h"
 
 #include <QAction>
@@ -27,6 +28,7 @@ MainDlg::MainDlg(QWidget* parent)
     migrateLegacyFolder();
 
     createOggThread(appSettings.icecastPort());
+    oscThread = new OscThread(appSettings.abletonPort(), this);
     serversRunning = false;
     createTrayIcon();
 
@@ -35,6 +37,7 @@ MainDlg::MainDlg(QWidget* parent)
     connectOggThread();
 
     oggThread->start(QThread::IdlePriority);
+    oscThread->start(QThread::IdlePriority);
     updateListenerStatusText();
 
     trayIcon->show();
@@ -46,6 +49,8 @@ MainDlg::~MainDlg()
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
     oggListenError.clear();
+    if (oscThread->isRunning())
+        oscThread->stop();
     saveSettings();
     storeWindowGeometry();
     delete prefsDlg;
@@ -206,6 +211,12 @@ void MainDlg::oscServerRestart()
     if (port == appSettings.abletonPort())
         return;
     appSettings.setAbletonPort(port);
+    if (oscThread->isRunning()) {
+        oscThread->restart(port);
+        prefsDlg->infoLbl->setText(oggStatusLine() + QStringLiteral("Listening for OSC on port %1")
+                                                          .arg(appSettings.abletonPort()));
+        ui.plainTextEditTrackInfo->clear();
+    }
 }
 
 void MainDlg::showSongMetaDataOnScreen(QString artist, QString track)
@@ -221,17 +232,19 @@ void MainDlg::showTrackLine(const QString& line)
     ui.plainTextEditTrackInfo->setPlainText(trackHistory.join(QStringLiteral("\r\n")));
 }
 
+QString MainDlg::oggStatusLine() const
+{
+    const QString port = QString::number(appSettings.icecastPort());
+    if (oggListenError.isEmpty())
+        return QStringLiteral("Listening for OGG on port %1\n").arg(port);
+    return QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
+}
+
 void MainDlg::updateListenerStatusText()
 {
     QString text;
-    if (appSettings.traktorListenerActive()) {
-        const QString port = QString::number(appSettings.icecastPort());
-        if (oggListenError.isEmpty())
-            text += QStringLiteral("Listening for OGG on port %1\n").arg(port);
-        else
-            text +=
-                QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
-    }
+    if (appSettings.traktorListenerActive())
+        text += oggStatusLine();
     if (appSettings.masterClip())
         text += QStringLiteral("Listening for OSC on port %1\n").arg(appSettings.abletonPort());
     prefsDlg->infoLbl->setText(text);

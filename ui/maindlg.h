@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class OggThread;
+class OscThread;
 class PrefsDlg;
 class QAction;
 class QMenu;
@@ -45,6 +46,7 @@ public Q_SLOTS:
 private:
     void showTrackLine(const QString& line);
     void updateListenerStatusText();
+    QString oggStatusLine() const;
     void createOggThread(int port);
     void connectOggThread();
 
@@ -68,6 +70,7 @@ private:
     OggThread* oggThread = nullptr;
     // Why the Traktor listener does not listen; empty while it does.
     QString oggListenError;
+    OscThread* oscThread = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtEndian>
+
+#include <cstdint>
+#include <cstring>
+
+// OSC 1.0 messages as a sender writes them, for feeding the receiver.
+namespace oscmsg {
+
+// An OSC string: the text, at least one NUL, padded to a multiple of 4 bytes.
+inline QByteArray str(const QByteArray& text)
+{
+    QByteArray out = text;
+    out.append('\0');
+    while (out.size() % 4 != 0)
+        out.append('\0');
+    return out;
+}
+
+inline QByteArray int32(std::int32_t value)
+{
+    QByteArray out(4, '\0');
+    qToBigEndian<std::int32_t>(value, out.data());
+    return out;
+}
+
+inline QByteArray bits32(std::uint32_t bits)
+{
+    QByteArray out(4, '\0');
+    qToBigEndian<std::uint32_t>(bits, out.data());
+    return out;
+}
+
+inline QByteArray float32(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits32(bits);
+}
+
+inline QByteArray tempoWithBits(std::uint32_t bits)
+{
+    return str("/pelmora/ableton/tempo") + str(",f") + bits32(bits);
+}
+
+inline QByteArray tempo(float bpm)
+{
+    return str("/pelmora/ableton/tempo") + str(",f") + float32(bpm);
+}
+
+inline QByteArray clip(std::int32_t first, const QByteArray& firstText, std::int32_t second,
+                       const QByteArray& secondText)
+{
+    return str("/pelmora/ableton/clip") + str(",isis") + int32(first) + str(firstText) +
+           int32(second) + str(secondText);
+}
+
+// The 4-byte big-endian length that OSC-over-TCP senders such as liblo's put
+// before every message.
+inline QByteArray framed(const QByteArray& message)
+{
+    return int32(std::int32_t(message.size())) + message;
+}
+
+} // namespace oscmsg
