@@ -2,6 +2,7 @@
 
 #include "documentfolder.h"
 #include "prefsdlg.h"
+#include "seratofileparser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +25,9 @@ MainDlg::MainDlg(QWidget* parent)
 
     migrateLegacyFolder();
 
+    // Created once: a changed session folder takes effect at the next program start.
+    seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
+
     serversRunning = false;
     createTrayIcon();
 
@@ -39,6 +43,9 @@ MainDlg::~MainDlg()
     storeWindowGeometry();
     delete prefsDlg;
     prefsDlg = nullptr;
+    seratoParser->stopWatching();
+    delete seratoParser;
+    seratoParser = nullptr;
 }
 
 QString MainDlg::trackListFolder()

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class PrefsDlg;
+class SeratoFileParser;
 class QAction;
 class QMenu;
 
@@ -58,6 +59,7 @@ private:
     QAction* preferencesAction = nullptr;
     QAction* quitAction = nullptr;
     PrefsDlg* prefsDlg = nullptr;
+    SeratoFileParser* seratoParser = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };
