@@ -63,3 +63,13 @@ void AdatChunkParser::latestEntry(int deck, qint32& row, qint32& field48, QStrin
         artist = artistByRow.value(row);
     }
 }
+
+bool AdatChunkParser::entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const
+{
+    if (!titleByRow.contains(row))
+        return false;
+    field48 = field48ByRow.value(row);
+    title = titleByRow.value(row);
+    artist = artistByRow.value(row);
+    return true;
+}

@@ -27,6 +27,10 @@ public:
     // the texts empty when the deck has none.
     void latestEntry(int deck, qint32& row, qint32& field48, QString& title, QString& artist) const;
 
+    // The entry recorded for row; false if there is none.
+    bool entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const;
+
+    // Every (deck, row) pair seen, one per chunk.
     const QMultiMap<int, qint32>& entriesByDeck() const { return rowsByDeck; }
 
 private:
