@@ -188,6 +188,12 @@ bool SeratoFileParser::isReviewPending(int deck) const
     return it != reviewTimers.end() && it->second->isActive();
 }
 
+int SeratoFileParser::reviewRemainingMs(int deck) const
+{
+    const auto it = reviewTimers.find(deck);
+    return it == reviewTimers.end() ? -1 : it->second->remainingTime();
+}
+
 SeratoFileParser::DeckState SeratoFileParser::lastPlayed(int deck) const
 {
     const auto it = lastPlayedFiles.find(deck);

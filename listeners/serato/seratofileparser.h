@@ -47,6 +47,7 @@ public:
     int repeatFloor() const { return repeatFloorMs; }
     int reviewInterval(int deck) const;
     bool isReviewPending(int deck) const;
+    int reviewRemainingMs(int deck) const;
 
     DeckState lastPlayed(int deck) const;
     DeckState lastPosted(int deck) const;
