@@ -39,10 +39,16 @@ void AdatChunkParser::handleChunk(const QByteArray& payload)
         }
     }
 
-    rowsByDeck.insert(deck, row);
-    field48ByRow.insert(row, field48);
-    titleByRow.insert(row, title);
-    artistByRow.insert(row, artist);
+    entries.push_back({deck, row, field48, std::move(title), std::move(artist)});
+}
+
+const AdatChunkParser::Entry* AdatChunkParser::lastWithRow(qint32 row) const
+{
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        if (it->row == row)
+            return &*it;
+    }
+    return nullptr;
 }
 
 void AdatChunkParser::latestEntry(int deck, qint32& row, qint32& field48, QString& title,
@@ -52,24 +58,33 @@ void AdatChunkParser::latestEntry(int deck, qint32& row, qint32& field48, QStrin
     field48 = -1;
     title.clear();
     artist.clear();
-    for (auto it = rowsByDeck.constFind(deck); it != rowsByDeck.constEnd() && it.key() == deck;
-         ++it) {
-        if (it.value() > row)
-            row = it.value();
+    for (const Entry& e : entries) {
+        if (e.deck == deck && e.row > row)
+            row = e.row;
     }
     if (row >= 0) {
-        field48 = field48ByRow.value(row);
-        title = titleByRow.value(row);
-        artist = artistByRow.value(row);
+        const Entry* e = lastWithRow(row);
+        field48 = e->field48;
+        title = e->title;
+        artist = e->artist;
     }
 }
 
 bool AdatChunkParser::entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const
 {
-    if (!titleByRow.contains(row))
+    const Entry* e = lastWithRow(row);
+    if (!e)
         return false;
-    field48 = field48ByRow.value(row);
-    title = titleByRow.value(row);
-    artist = artistByRow.value(row);
+    field48 = e->field48;
+    title = e->title;
+    artist = e->artist;
     return true;
+}
+
+QMultiMap<int, qint32> AdatChunkParser::entriesByDeck() const
+{
+    QMultiMap<int, qint32> pairs;
+    for (const Entry& e : entries)
+        pairs.insert(e.deck, e.row);
+    return pairs;
 }

@@ -2,8 +2,10 @@
 
 #include "chunkparser.h"
 
-#include <QMap>
+#include <QMultiMap>
 #include <QString>
+
+#include <vector>
 
 // Reads the entry records ("adat" chunks) of a session file: the row number,
 // deck, title, artist and one further number of each entry. One instance serves
@@ -24,18 +26,29 @@ public:
     void handleChunk(const QByteArray& payload) override;
 
     // The entry with the highest row (>= 0) on deck; row and field48 are -1 and
-    // the texts empty when the deck has none.
+    // the texts empty when the deck has none. The values of a row are those of
+    // the last chunk with that row, whatever its deck.
     void latestEntry(int deck, qint32& row, qint32& field48, QString& title, QString& artist) const;
 
-    // The entry recorded for row; false if there is none.
+    // The values recorded for row; false if no chunk had it.
     bool entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const;
 
     // Every (deck, row) pair seen, one per chunk.
-    const QMultiMap<int, qint32>& entriesByDeck() const { return rowsByDeck; }
+    QMultiMap<int, qint32> entriesByDeck() const;
 
 private:
-    QMultiMap<int, qint32> rowsByDeck;
-    QMap<qint32, qint32> field48ByRow;
-    QMap<qint32, QString> titleByRow;
-    QMap<qint32, QString> artistByRow;
+    struct Entry
+    {
+        qint32 deck;
+        qint32 row;
+        qint32 field48;
+        QString title;
+        QString artist;
+    };
+
+    const Entry* lastWithRow(qint32 row) const;
+
+    // One record per chunk in file order: a file holds a few thousand at most,
+    // and a read asks for only four decks, so a scan beats building maps.
+    std::vector<Entry> entries;
 };

@@ -1,5 +1,7 @@
 #include "chunkparser.h"
 
+#include <cstring>
+
 namespace {
 
 qint32 bigEndian32(const unsigned char* p)
@@ -33,9 +35,11 @@ void ChunkParser::parse(const QByteArray& data)
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.constData());
     qsizetype pos = 0;
     for (;;) {
-        const qsizetype match = data.indexOf(tag, pos);
-        if (match < 0)
+        const void* hit =
+            ::memmem(bytes + pos, size_t(size - pos), tag.constData(), size_t(tag.size()));
+        if (!hit)
             return;
+        const qsizetype match = static_cast<const unsigned char*>(hit) - bytes;
         // The next search starts right after this tag, so payload bytes are searched too.
         pos = match + tag.size();
         if (size - pos < 4)

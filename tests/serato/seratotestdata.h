@@ -67,10 +67,14 @@ inline QByteArray adat(const Entry& e)
                         textField(6, e.title);
     if (!e.artist.isEmpty())
         fields += textField(7, e.artist);
-    fields += textField(8, QStringLiteral("Album")) + intField(15, 0) +
-              field(28, QByteArray::fromHex("0000000061234567")) + intField(31, e.deck) +
-              field(39, QByteArray(1, '\1')) + intField(48, e.field48) +
-              field(50, QByteArray(1, '\1'));
+    fields += textField(8, QStringLiteral("Album")) + textField(9, QStringLiteral("Electronic")) +
+              intField(15, 0) + textField(17, QStringLiteral("Comment of the entry")) +
+              textField(23, QStringLiteral("1996")) +
+              field(28, QByteArray::fromHex("0000000061234567")) +
+              field(29, QByteArray::fromHex("0000000061234667")) + intField(31, e.deck) +
+              field(39, QByteArray(1, '\1')) + intField(45, 256) + intField(48, e.field48) +
+              field(50, QByteArray(1, '\1')) + textField(51, QStringLiteral("8A")) +
+              field(53, QByteArray::fromHex("0000000061234667"));
     return chunk("adat", fields);
 }
 
