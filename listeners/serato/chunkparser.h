@@ -56,7 +56,8 @@ public:
 
     // Text values are UTF-16BE; an odd length cannot be, so such a value is
     // taken byte by byte (zero bytes dropped, each other byte one Latin-1
-    // character). U+0000 code units are dropped, lone surrogates become U+FFFD.
+    // character). U+0000 code units and a leading byte order mark are dropped,
+    // lone surrogates become U+FFFD.
     static QString bytesToText(const char* bytes, qsizetype length);
     static QString bytesToText(const QByteArray& bytes)
     {

@@ -285,6 +285,9 @@ void TestSeratoChunkParser::text_data()
         << QByteArray::fromHex("0041dfb5") << QStringLiteral("A\ufffd");
     QTest::newRow("pair in wrong order")
         << QByteArray::fromHex("dfb5d83c") << QStringLiteral("\ufffd\ufffd");
+    QTest::newRow("byte order mark") << QByteArray::fromHex("feff00410000") << "A";
+    QTest::newRow("no-break space inside kept")
+        << QByteArray::fromHex("0041feff") << QStringLiteral("A\ufeff");
     QTest::newRow("odd length: byte rule") << QByteArray::fromHex("410042") << "AB";
     QTest::newRow("odd length: high bytes")
         << QByteArray::fromHex("e9fc00") << QStringLiteral("\u00e9\u00fc");
