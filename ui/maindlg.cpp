@@ -4,6 +4,7 @@
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
+#include "seratofileparser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +27,9 @@ MainDlg::MainDlg(QWidget* parent)
     loadSettingsToPrefs();
 
     migrateLegacyFolder();
+
+    // Created once: a changed session folder takes effect at the next program start.
+    seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
 
     createOggThread(appSettings.icecastPort());
     oscThread = new OscThread(appSettings.abletonPort(), this);
@@ -55,6 +59,9 @@ MainDlg::~MainDlg()
     storeWindowGeometry();
     delete prefsDlg;
     prefsDlg = nullptr;
+    seratoParser->stopWatching();
+    delete seratoParser;
+    seratoParser = nullptr;
 }
 
 QString MainDlg::trackListFolder()

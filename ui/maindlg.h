@@ -10,6 +10,7 @@
 class OggThread;
 class OscThread;
 class PrefsDlg;
+class SeratoFileParser;
 class QAction;
 class QMenu;
 
@@ -71,6 +72,7 @@ private:
     // Why the Traktor listener does not listen; empty while it does.
     QString oggListenError;
     OscThread* oscThread = nullptr;
+    SeratoFileParser* seratoParser = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };

@@ -1,0 +1,304 @@
+#include "seratofileparser.h"
+
+#include "adatchunkparser.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int deckCount = 4;
+
+QString stateFileName(const QString& folder, const QString& name)
+{
+    return QDir(folder).absolutePath() + QStringLiteral("/%1").arg(name);
+}
+
+// A title or artist holding a line break would shift the lines of a state file.
+QString oneLine(QString text)
+{
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0x2028) ||
+            c == QChar(0x2029))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace
+
+SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory)
+    : SeratoFileParser(sessionDirectory, defaultStateFolder())
+{}
+
+SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory, const QString& stateFolder)
+    : sessionDirectory(sessionDirectory), stateFolder(stateFolder)
+{
+    makePrivateFolder(stateFolder);
+
+    for (int deck = 1; deck <= deckCount; ++deck)
+        lastPlayedFiles[deck] = std::make_unique<QFile>(
+            stateFileName(stateFolder, QStringLiteral("Deck%1.lastplayed").arg(deck)));
+    for (int deck = 1; deck <= deckCount; ++deck)
+        lastPostedFiles[deck] = std::make_unique<QFile>(
+            stateFileName(stateFolder, QStringLiteral("Deck%1.lastposted").arg(deck)));
+
+    using Slot = void (SeratoFileParser::*)();
+    const Slot slots[deckCount] = {&SeratoFileParser::ReviewDeck1TrackInfoForPosting,
+                                   &SeratoFileParser::ReviewDeck2TrackInfoForPosting,
+                                   &SeratoFileParser::ReviewDeck3TrackInfoForPosting,
+                                   &SeratoFileParser::ReviewDeck4TrackInfoForPosting};
+    for (int deck = 1; deck <= deckCount; ++deck) {
+        auto timer = std::make_unique<QTimer>();
+        timer->setSingleShot(false);
+        connect(timer.get(), &QTimer::timeout, this, slots[deck - 1]);
+        reviewTimers[deck] = std::move(timer);
+    }
+
+    connect(&directoryWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &SeratoFileParser::OnDirectoryChanged);
+    connect(&fileWatcher, &QFileSystemWatcher::fileChanged, this, &SeratoFileParser::OnFileChanged);
+}
+
+SeratoFileParser::~SeratoFileParser()
+{
+    stopWatching();
+}
+
+void SeratoFileParser::startWatching(int delayMs)
+{
+    if (!sessionDirectory.exists())
+        return;
+    const QString path = sessionDirectory.absolutePath();
+    if (!directoryWatcher.directories().contains(path))
+        directoryWatcher.addPath(path);
+    OnDirectoryChanged(path);
+    this->delayMs = delayMs < 0 ? 0 : delayMs;
+    running = true;
+}
+
+void SeratoFileParser::stopWatching()
+{
+    running = false;
+    for (auto& entry : reviewTimers)
+        entry.second->stop();
+    if (!directoryWatcher.directories().isEmpty())
+        directoryWatcher.removePaths(directoryWatcher.directories());
+    if (!fileWatcher.files().isEmpty())
+        fileWatcher.removePaths(fileWatcher.files());
+    for (auto* files : {&lastPlayedFiles, &lastPostedFiles}) {
+        for (auto& entry : *files) {
+            entry.second->close();
+            entry.second->remove();
+        }
+    }
+}
+
+void SeratoFileParser::OnDirectoryChanged(QString directory)
+{
+    const QFileInfoList sessions =
+        QDir(directory).entryInfoList({QStringLiteral("*.session")}, QDir::Files, QDir::Time);
+    if (sessions.isEmpty())
+        return;
+    const QString newest = sessions.first().absoluteFilePath();
+    if (!fileWatcher.files().contains(newest))
+        fileWatcher.addPath(newest);
+    if (running)
+        OnFileChanged(newest);
+}
+
+void SeratoFileParser::OnFileChanged(QString file)
+{
+    QByteArray content;
+    {
+        QFile session(file);
+        if (session.open(QIODevice::ReadOnly))
+            content = session.readAll();
+    }
+
+    AdatChunkParser parser;
+    parser.parse(content);
+
+    for (int deck = 1; deck <= deckCount; ++deck) {
+        const qint32 lastRow = readState(*lastPlayedFiles[deck]).row;
+        DeckState entry;
+        parser.latestEntry(deck, entry.row, entry.field48, entry.title, entry.artist);
+        if (entry.row <= lastRow || entry.title.isEmpty() || entry.artist.isEmpty())
+            continue;
+        QTimer& timer = *reviewTimers[deck];
+        timer.stop();
+        timer.start(delayMs);
+        writeState(*lastPlayedFiles[deck], entry);
+    }
+}
+
+void SeratoFileParser::ReviewDeck1TrackInfoForPosting()
+{
+    reviewDeck(1);
+}
+
+void SeratoFileParser::ReviewDeck2TrackInfoForPosting()
+{
+    reviewDeck(2);
+}
+
+void SeratoFileParser::ReviewDeck3TrackInfoForPosting()
+{
+    reviewDeck(3);
+}
+
+void SeratoFileParser::ReviewDeck4TrackInfoForPosting()
+{
+    reviewDeck(4);
+}
+
+void SeratoFileParser::reviewDeck(int deck)
+{
+    const DeckState played = readState(*lastPlayedFiles[deck]);
+    const DeckState posted = readState(*lastPostedFiles[deck]);
+    QTimer& timer = *reviewTimers[deck];
+    if (played.row > posted.row) {
+        timer.stop();
+        writeState(*lastPostedFiles[deck], played);
+        Q_EMIT SeratoDataReady(deck, played.artist, played.title);
+        return;
+    }
+    // Nothing new: keep looking, but a short (or zero) delay must not turn
+    // into a busy loop.
+    if (timer.isActive() && timer.interval() < repeatFloorMs)
+        timer.setInterval(repeatFloorMs);
+}
+
+int SeratoFileParser::reviewInterval(int deck) const
+{
+    const auto it = reviewTimers.find(deck);
+    return it == reviewTimers.end() ? -1 : it->second->interval();
+}
+
+bool SeratoFileParser::isReviewPending(int deck) const
+{
+    const auto it = reviewTimers.find(deck);
+    return it != reviewTimers.end() && it->second->isActive();
+}
+
+int SeratoFileParser::reviewRemainingMs(int deck) const
+{
+    const auto it = reviewTimers.find(deck);
+    return it == reviewTimers.end() ? -1 : it->second->remainingTime();
+}
+
+SeratoFileParser::DeckState SeratoFileParser::lastPlayed(int deck) const
+{
+    const auto it = lastPlayedFiles.find(deck);
+    return it == lastPlayedFiles.end() ? DeckState() : readState(*it->second);
+}
+
+SeratoFileParser::DeckState SeratoFileParser::lastPosted(int deck) const
+{
+    const auto it = lastPostedFiles.find(deck);
+    return it == lastPostedFiles.end() ? DeckState() : readState(*it->second);
+}
+
+SeratoFileParser::DeckState SeratoFileParser::readState(QFile& file)
+{
+    DeckState state;
+    if (!file.exists())
+        return state;
+    if (!file.isOpen() && !file.open(QIODevice::ReadOnly))
+        return state;
+    file.seek(0);
+    for (int line = 1; line <= 4; ++line) {
+        // A line longer than one read would otherwise spill into the next value.
+        QByteArray text = file.readLine(4096);
+        if (!text.endsWith('\n')) {
+            while (!file.atEnd() && !file.readLine(4096).endsWith('\n')) {
+            }
+        }
+        if (text.isEmpty())
+            continue;
+        text = text.trimmed();
+        switch (line) {
+        case 1:
+            state.row = text.toInt();
+            break;
+        case 2:
+            state.field48 = text.toInt();
+            break;
+        case 3:
+            state.title = QString::fromUtf8(text);
+            break;
+        case 4:
+            state.artist = QString::fromUtf8(text);
+            break;
+        }
+    }
+    file.close();
+    return state;
+}
+
+void SeratoFileParser::writeState(QFile& file, const DeckState& state)
+{
+    if (file.isOpen())
+        file.close();
+    // The folder may have been removed (temporary-folder clean-up) since we
+    // made it; never write into one that is not ours.
+    if (!makePrivateFolder(stateFolder))
+        return;
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return;
+    QByteArray data;
+    data += QByteArray::number(state.row) + "\r\n";
+    data += QByteArray::number(state.field48) + "\r\n";
+    data += oneLine(state.title).toUtf8() + "\r\n";
+    data += oneLine(state.artist).toUtf8() + "\r\n";
+    file.write(data);
+    file.close();
+}
+
+bool SeratoFileParser::makePrivateFolder(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QString absolute = QDir(path).absolutePath();
+    const QByteArray native = QFile::encodeName(absolute);
+    struct stat info;
+    if (::lstat(native.constData(), &info) != 0) {
+        QDir().mkpath(QFileInfo(absolute).absolutePath());
+        // mkdir with the final mode: no moment in which others can get in.
+        if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST)
+            return false;
+        if (::lstat(native.constData(), &info) != 0)
+            return false;
+    }
+    // A symbolic link or a folder of another user could be redirected or read
+    // by that user.
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return false;
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0 && ::chmod(native.constData(), S_IRWXU) != 0)
+        return false;
+    return true;
+}
+
+QString SeratoFileParser::stateFolderFor(const QString& sharedFolder, const QString& fallbackFolder)
+{
+    if (makePrivateFolder(sharedFolder))
+        return sharedFolder;
+    makePrivateFolder(fallbackFolder);
+    return fallbackFolder;
+}
+
+QString SeratoFileParser::defaultStateFolder()
+{
+    QString fallback = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (fallback.isEmpty())
+        fallback = QDir::homePath() + QStringLiteral("/.cache/FENK");
+    return stateFolderFor(QDir::tempPath() + QStringLiteral("/FENK"),
+                          fallback + QStringLiteral("/decks"));
+}
