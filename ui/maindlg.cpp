@@ -2,6 +2,7 @@
 
 #include "documentfolder.h"
 #include "prefsdlg.h"
+#include "twitclient.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,11 +25,16 @@ MainDlg::MainDlg(QWidget* parent)
 
     migrateLegacyFolder();
 
+    // May ask for the PIN before the window is shown.
+    twitClient = new TwitClient();
     serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
+    connect(prefsDlg->requestNewTokBtn, &QAbstractButton::clicked, twitClient,
+            &TwitClient::requestToken);
+    connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
 
     trayIcon->show();
 }
@@ -39,6 +45,14 @@ MainDlg::~MainDlg()
     storeWindowGeometry();
     delete prefsDlg;
     prefsDlg = nullptr;
+    delete twitClient;
+    twitClient = nullptr;
+}
+
+void MainDlg::setUserNameUID(QString name, QString uid)
+{
+    appSettings.setUserName(name);
+    appSettings.setUid(uid);
 }
 
 QString MainDlg::trackListFolder()

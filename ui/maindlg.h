@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class PrefsDlg;
+class TwitClient;
 class QAction;
 class QMenu;
 
@@ -30,6 +31,7 @@ public:
     QMenu* systemTrayMenu() const { return trayMenu; }
     ApplicationSettings& settings() { return appSettings; }
     Ui::MainDlg& form() { return ui; }
+    TwitClient* twitterClient() const { return twitClient; }
 
 public Q_SLOTS:
     void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
@@ -39,6 +41,7 @@ public Q_SLOTS:
     void oscServerRestart();
     void setTrayIconStarted();
     void setTrayIconStopped();
+    void setUserNameUID(QString name, QString uid);
 
 private:
     void createTrayIcon();
@@ -58,6 +61,7 @@ private:
     QAction* preferencesAction = nullptr;
     QAction* quitAction = nullptr;
     PrefsDlg* prefsDlg = nullptr;
+    TwitClient* twitClient = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };
