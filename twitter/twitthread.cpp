@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr unsigned long shutdownGraceMs = 2000;
+
 // The service's own words for a refused request, for the debug output.
 QString serviceErrorText(const QByteArray& reply)
 {
@@ -40,11 +42,18 @@ TwitThread::~TwitThread()
         m_stopping = true;
         abandoned = m_queue.size();
         m_queue.clear();
-        if (m_running)
-            m_running->cancel();
     }
     if (abandoned > 0)
         qDebug() << "Twitter:" << abandoned << "queued job(s) abandoned at shutdown.";
+    // A post on its way usually completes within moments; a silent server must
+    // not hold up the program's exit for the whole transfer time-out.
+    if (wait(shutdownGraceMs))
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_running)
+            m_running->cancel();
+    }
     wait();
 }
 
