@@ -208,6 +208,11 @@ oAuth::TokenReply oAuth::parseTokenReply(const QByteArray& reply)
             continue;
         const QByteArray name = formDecode(pair.left(eq));
         const QByteArray value = formDecode(pair.mid(eq + 1));
+        // These values go into the header unencoded and into the settings store:
+        // anything beyond the unreserved characters (quotes, commas, line breaks)
+        // could break or extend the header, and no real token or screen name has it.
+        if (!std::all_of(value.begin(), value.end(), isUnreserved))
+            continue;
         if (name == tokenName) {
             result.tokenKey = value;
             result.hasTokenKey = true;

@@ -35,7 +35,8 @@ public:
                          bool withPin, QByteArray& header);
 
     // Reads the form-encoded reply of the request-token or access-token step and
-    // keeps the token pair and screen name it carries. False only for an empty reply.
+    // keeps the token pair and screen name it carries; a value with characters
+    // outside the unreserved set is ignored. False only for an empty reply.
     bool takeTokenReply(const QByteArray& reply);
 
     // The fields a token reply carries, each one decoded on its own.

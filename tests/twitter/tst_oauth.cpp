@@ -309,8 +309,12 @@ private Q_SLOTS:
                           "x_auth_expires=0")
             << true << QByteArray("42-K") << QByteArray("S") << QByteArray("dj_x");
         QTest::newRow("form-encoded value")
-            << QByteArray("oauth_token=a%2Bb&oauth_token_secret=c+d") << true << QByteArray("a+b")
-            << QByteArray("c d") << QByteArray();
+            << QByteArray("oauth_token=a%2Db%5F&oauth_token_secret=c%7E") << true
+            << QByteArray("a-b_") << QByteArray("c~") << QByteArray();
+        QTest::newRow("values that would break the header")
+            << QByteArray("oauth_token=a%0D%0AX-Evil:%201&oauth_token_secret=c\"d&"
+                          "screen_name=x,y")
+            << true << QByteArray("oldK") << QByteArray("oldS") << QByteArray();
         QTest::newRow("no known names") << QByteArray("{\"errors\":[]}") << true
                                         << QByteArray("oldK") << QByteArray("oldS") << QByteArray();
         QTest::newRow("empty") << QByteArray() << false << QByteArray("oldK") << QByteArray("oldS")
