@@ -5,6 +5,7 @@
 #include "oscthread.h"
 #include "prefsdlg.h"
 #include "seratofileparser.h"
+#include "twitclient.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,10 +34,15 @@ MainDlg::MainDlg(QWidget* parent)
 
     createOggThread(appSettings.icecastPort());
     oscThread = new OscThread(appSettings.abletonPort(), this);
+    // May ask for the PIN before the window is shown.
+    twitClient = new TwitClient();
     serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
+    connect(prefsDlg->requestNewTokBtn, &QAbstractButton::clicked, twitClient,
+            &TwitClient::requestToken);
+    connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
     connectOggThread();
 
@@ -62,6 +68,14 @@ MainDlg::~MainDlg()
     seratoParser->stopWatching();
     delete seratoParser;
     seratoParser = nullptr;
+    delete twitClient;
+    twitClient = nullptr;
+}
+
+void MainDlg::setUserNameUID(QString name, QString uid)
+{
+    appSettings.setUserName(name);
+    appSettings.setUid(uid);
 }
 
 QString MainDlg::trackListFolder()

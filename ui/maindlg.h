@@ -11,6 +11,7 @@ class OggThread;
 class OscThread;
 class PrefsDlg;
 class SeratoFileParser;
+class TwitClient;
 class QAction;
 class QMenu;
 
@@ -33,6 +34,7 @@ public:
     QMenu* systemTrayMenu() const { return trayMenu; }
     ApplicationSettings& settings() { return appSettings; }
     Ui::MainDlg& form() { return ui; }
+    TwitClient* twitterClient() const { return twitClient; }
 
 public Q_SLOTS:
     void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
@@ -43,6 +45,7 @@ public Q_SLOTS:
     void setTrayIconStarted();
     void setTrayIconStopped();
     void showSongMetaDataOnScreen(QString artist, QString track);
+    void setUserNameUID(QString name, QString uid);
 
 private:
     void showTrackLine(const QString& line);
@@ -73,6 +76,7 @@ private:
     QString oggListenError;
     OscThread* oscThread = nullptr;
     SeratoFileParser* seratoParser = nullptr;
+    TwitClient* twitClient = nullptr;
     ApplicationSettings appSettings;
     QStringList trackHistory;
 };
