@@ -3,6 +3,7 @@
 #include "oscmessages.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
+#include "offlinetwitter.h"
 #include "testhome.h"
 
 #include <QApplication>
@@ -52,6 +53,8 @@ bool tempoArrives(int port, Messanger* hub)
 class TestMainDlgOsc : public QObject
 {
     Q_OBJECT
+
+    OfflineTwitter m_twitter;
 private Q_SLOTS:
     void listensFromConstructionToDestruction();
     void portChangeRestartsListener();

@@ -2,6 +2,7 @@
 // the track view, and a port the listener cannot have shows in the status text.
 #include "oggtestdata.h"
 #include "sourceclient.h"
+#include "offlinetwitter.h"
 #include "testhome.h"
 #include "tsansuppressions.h"
 
@@ -39,6 +40,8 @@ class TestTraktorWindow : public QObject
 {
     Q_OBJECT
 
+    OfflineTwitter m_twitter;
+
 private:
     QTemporaryDir m_dir;
 
@@ -73,7 +76,11 @@ private Q_SLOTS:
             QSKIP("oggenc (vorbis-tools) is not installed");
     }
 
-    void cleanup() { QSettings().clear(); }
+    void cleanup()
+    {
+        QSettings().clear();
+        OfflineTwitter::apply();
+    }
 
     // Newest first, four lines at most; the oldest drops out.
     void broadcastTracksNewestFirst()

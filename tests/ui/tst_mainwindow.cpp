@@ -1,5 +1,6 @@
 #include "maindlg.h"
 #include "prefsdlg.h"
+#include "offlinetwitter.h"
 #include "testhome.h"
 
 #include <QAction>
@@ -33,8 +34,14 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+    OfflineTwitter m_twitter;
+
 private Q_SLOTS:
-    void init() { QSettings().clear(); }
+    void init()
+    {
+        QSettings().clear();
+        OfflineTwitter::apply();
+    }
 
     void initialState()
     {

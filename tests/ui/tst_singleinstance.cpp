@@ -1,3 +1,4 @@
+#include "faketwitter.h"
 #include "fenktestconfig.h"
 #include "testhome.h"
 
@@ -135,12 +136,29 @@ private Q_SLOTS:
         first->waitForFinished();
     }
 
-    // The real program: a second start exits at once, and SIGTERM ends the
-    // first one the way "Quit" does, with its settings saved.
+    // The real program, with its Twitter account pointed at a local fake: a
+    // second start exits at once, the first checks the stored token, and SIGTERM
+    // ends it the way "Quit" does, with its settings saved.
     void fenkHandsOverAndSavesOnTermination()
     {
         const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
         QVERIFY(QFileInfo::exists(fenk));
+        QTemporaryDir certs;
+        QVERIFY(FakeTwitter::makeCertificates(certs.path()));
+        FakeTwitter twitter;
+        QVERIFY(twitter.start(certs.path(), QStringLiteral("server"),
+                              {QStringLiteral("--access-token"), QStringLiteral("4242-Stored"),
+                               QStringLiteral("--access-secret"), QStringLiteral("StoredSecret")}));
+        useApiHost(twitter.host(), certs.path() + QStringLiteral("/ca.pem"));
+        {
+            QSettings store;
+            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"), QStringLiteral("4242-Stored"));
+            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"), QStringLiteral("StoredSecret"));
+            // Free ports, so the test never depends on what else runs here.
+            store.setValue(QStringLiteral("icecast/Port"), 0);
+            store.setValue(QStringLiteral("ableton/Port"), 0);
+        }
+
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         const QStringList socketsBefore = singleInstanceSockets();
@@ -150,6 +168,12 @@ private Q_SLOTS:
         first.start(fenk, QStringList());
         QVERIFY(first.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(singleInstanceSockets().size() > socketsBefore.size(), 15000);
+        QVERIFY(twitter.waitForRequests(1, 15000));
+        const QJsonObject check = twitter.requests().first();
+        QCOMPARE(check.value(QStringLiteral("path")).toString(),
+                 QStringLiteral("/1.1/account/verify_credentials.json"));
+        QVERIFY2(check.value(QStringLiteral("valid")).toBool(),
+                 qPrintable(check.value(QStringLiteral("reason")).toString()));
 
         QProcess second;
         second.setProcessEnvironment(env);
@@ -163,13 +187,16 @@ private Q_SLOTS:
         QVERIFY(first.waitForFinished(15000));
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
+        // Only one start talked to the service.
+        QCOMPARE(twitter.requests().size(), 1);
 
-        QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                        QStringLiteral("Orvane Media GmbH"), QStringLiteral("FENK"));
+        QSettings store;
+        store.sync();
         QVERIFY(store.contains(QStringLiteral("geometry")));
-        QCOMPARE(store.value(QStringLiteral("icecast/Port")).toInt(), 8000);
-        QVERIFY(QFileInfo::exists(
-            QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
+        QCOMPARE(store.value(QStringLiteral("userInfo/userName")).toString(), QStringLiteral("dj_fenk"));
+        QCOMPARE(store.value(QStringLiteral("userInfo/UID")).toString(), QStringLiteral("4242"));
+        QVERIFY(QFileInfo::exists(QDir::homePath() +
+                                  QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
     }
 };
 
