@@ -4,7 +4,6 @@
 #include "oggtestdata.h"
 #include "sourceclient.h"
 #include "testhome.h"
-#include "tsansuppressions.h"
 
 #include "oggthread.h"
 

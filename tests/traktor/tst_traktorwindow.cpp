@@ -4,7 +4,6 @@
 #include "sourceclient.h"
 #include "offlinetwitter.h"
 #include "testhome.h"
-#include "tsansuppressions.h"
 
 #include "maindlg.h"
 #include "prefsdlg.h"
