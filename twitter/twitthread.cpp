@@ -47,14 +47,19 @@ TwitThread::~TwitThread()
         qDebug() << "Twitter:" << abandoned << "queued job(s) abandoned at shutdown.";
     // A post on its way usually completes within moments; a silent server must
     // not hold up the program's exit for the whole transfer time-out.
-    if (wait(shutdownGraceMs))
-        return;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_running)
-            m_running->cancel();
+    if (!wait(shutdownGraceMs)) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_running)
+                m_running->cancel();
+        }
+        wait();
     }
-    wait();
+    // The worker has ended. Letting go of its last client under the lock also
+    // states that order where race checkers can see it (they cannot see the
+    // thread's join).
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_running.reset();
 }
 
 int TwitThread::pendingJobs() const
