@@ -21,6 +21,10 @@ int main(int argc, char* argv[])
                      Qt::QueuedConnection);
 
     MainDlg window(nullptr);
+    // A quit asked for while the start-up's PIN dialog was open ended only that
+    // dialog's loop; honour it before the main loop starts.
+    if (quitOnSignal.received())
+        return 0;
     app.setActivationWindow(&window, true);
     QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
                      [&window] { window.tweetTrack(); });

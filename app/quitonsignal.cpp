@@ -59,6 +59,7 @@ void QuitOnSignal::readSignal()
     unsigned char byte = 0;
     while (::read(signalPipe[0], &byte, 1) == 1) {
         qInfo() << "Signal" << int(byte) << "received, quitting";
+        m_received = true;
         Q_EMIT signalReceived(int(byte));
         QCoreApplication::quit();
     }

@@ -15,6 +15,10 @@ public:
     explicit QuitOnSignal(QObject* parent = nullptr);
     ~QuitOnSignal() override;
 
+    // A signal arrived (possibly before the event loop ran, for example while
+    // a dialog of the start-up was open).
+    bool received() const { return m_received; }
+
 Q_SIGNALS:
     void signalReceived(int signalNumber);
 
@@ -22,4 +26,5 @@ private:
     void readSignal();
 
     QSocketNotifier* m_notifier = nullptr;
+    bool m_received = false;
 };
