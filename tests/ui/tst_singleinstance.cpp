@@ -152,8 +152,10 @@ private Q_SLOTS:
         useApiHost(twitter.host(), certs.path() + QStringLiteral("/ca.pem"));
         {
             QSettings store;
-            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"), QStringLiteral("4242-Stored"));
-            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"), QStringLiteral("StoredSecret"));
+            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"),
+                           QStringLiteral("4242-Stored"));
+            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"),
+                           QStringLiteral("StoredSecret"));
             // Free ports, so the test never depends on what else runs here.
             store.setValue(QStringLiteral("icecast/Port"), 0);
             store.setValue(QStringLiteral("ableton/Port"), 0);
@@ -193,10 +195,44 @@ private Q_SLOTS:
         QSettings store;
         store.sync();
         QVERIFY(store.contains(QStringLiteral("geometry")));
-        QCOMPARE(store.value(QStringLiteral("userInfo/userName")).toString(), QStringLiteral("dj_fenk"));
+        QCOMPARE(store.value(QStringLiteral("userInfo/userName")).toString(),
+                 QStringLiteral("dj_fenk"));
         QCOMPARE(store.value(QStringLiteral("userInfo/UID")).toString(), QStringLiteral("4242"));
-        QVERIFY(QFileInfo::exists(QDir::homePath() +
-                                  QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
+        QVERIFY(QFileInfo::exists(
+            QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
+    }
+
+    // No token and no reachable service: FENK waits in its PIN dialog before its
+    // main loop runs. A logout's SIGTERM must still end it.
+    void terminationDuringThePinDialogEndsFenk()
+    {
+        {
+            QSettings store;
+            store.clear();
+            store.setValue(QStringLiteral("advanced/TwitterApiHost"),
+                           QStringLiteral("127.0.0.1:1"));
+            store.setValue(QStringLiteral("icecast/Port"), 0);
+            store.setValue(QStringLiteral("ableton/Port"), 0);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const QStringList socketsBefore = singleInstanceSockets();
+        QProcess fenk;
+        fenk.setProcessEnvironment(env);
+        fenk.start(QStringLiteral(FENK_BINARY_DIR "/fenk"), QStringList());
+        QVERIFY(fenk.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(singleInstanceSockets().size() > socketsBefore.size(), 15000);
+        // The dialog has not necessarily opened yet; either way the signal must end FENK.
+        QTest::qWait(300);
+        fenk.terminate();
+        const bool ended = fenk.waitForFinished(10000);
+        if (!ended) {
+            fenk.kill();
+            fenk.waitForFinished();
+        }
+        QVERIFY(ended);
+        QCOMPARE(fenk.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(fenk.exitCode(), 0);
     }
 };
 
