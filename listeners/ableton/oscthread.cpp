@@ -11,7 +11,8 @@
 
 OscThread::OscThread(int port, QObject* parent)
     : QThread(parent), hub(new Messanger(this)),
-      server(new osc_server(hub, AdvancedSettings().listenAddress().toStdString())), port(port)
+      server(std::make_unique<osc_server>(hub, AdvancedSettings().listenAddress().toStdString())),
+      port(port)
 {}
 
 OscThread::~OscThread()
@@ -20,7 +21,6 @@ OscThread::~OscThread()
     if (isRunning())
         stop();
     claimServer();
-    delete server;
 }
 
 int OscThread::listeningPort() const

@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 class Messanger;
 class osc_server;
@@ -24,7 +25,7 @@ public:
     // The port being listened on, 0 while not listening. Any thread.
     int listeningPort() const;
     // For the tests, before the thread starts.
-    osc_server* oscServer() const { return server; }
+    osc_server* oscServer() const { return server.get(); }
 
 public Q_SLOTS:
     // Closes the port and all connections and waits for the thread to end.
@@ -40,7 +41,7 @@ private:
     void claimServer();
 
     Messanger* hub;
-    osc_server* server;
+    std::unique_ptr<osc_server> server;
     int port;
     // The thread hands the server back when run() ends. QThread's own state
     // (wait(), isRunning()) orders that before what follows, but only through
