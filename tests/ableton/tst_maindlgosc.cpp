@@ -1,9 +1,9 @@
 #include "maindlg.h"
 #include "messanger.h"
+#include "offlinetwitter.h"
 #include "oscmessages.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
-#include "offlinetwitter.h"
 #include "testhome.h"
 
 #include <QApplication>

@@ -3,6 +3,7 @@
 #include "osc_server.h"
 #include "oscmessages.h"
 #include "oscthread.h"
+#include "peers.h"
 #include "testhome.h"
 
 #include <QProcess>
@@ -134,8 +135,7 @@ void TestOscThread::oscsendMessages()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
-    if (QStandardPaths::findExecutable(QStringLiteral("oscsend")).isEmpty())
-        QSKIP("oscsend (liblo-tools) is not installed");
+    FENK_REQUIRE_PROGRAM("oscsend", "liblo-tools");
 
     OscThread thread(0);
     Recorder recorder(thread.messanger());

@@ -52,11 +52,6 @@ inline QByteArray wav(int samples, int rate = 8000)
     return out;
 }
 
-inline bool haveProgram(const QString& name)
-{
-    return !QStandardPaths::findExecutable(name).isEmpty();
-}
-
 // One track: a logical stream with the given comments ("TAG=value", UTF-8, in
 // this order), ended by its EOS page. Empty on failure.
 inline QByteArray encode(const QString& folder, const QStringList& comments, int serial,

@@ -1,6 +1,7 @@
 // Byte-level tests of the source handshake framing, the Ogg/Vorbis stream reader
 // and the artist/title rules, without sockets.
 #include "oggtestdata.h"
+#include "peers.h"
 #include "testhome.h"
 
 #include "ogg_stream_reader.h"
@@ -100,8 +101,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!oggtest::haveProgram(QStringLiteral("oggenc")))
-            QSKIP("oggenc (vorbis-tools) is not installed");
+        FENK_REQUIRE_PROGRAM("oggenc", "vorbis-tools");
         m_chain = oggtest::sampleChain(m_dir.path(), &m_chainReports);
         QVERIFY(!m_chain.isEmpty());
     }

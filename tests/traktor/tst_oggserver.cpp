@@ -2,6 +2,7 @@
 // real source clients (shout, ffmpeg) and hostile ones.
 #include "logcapture.h"
 #include "oggtestdata.h"
+#include "peers.h"
 #include "sourceclient.h"
 #include "testhome.h"
 
@@ -83,8 +84,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!oggtest::haveProgram(QStringLiteral("oggenc")))
-            QSKIP("oggenc (vorbis-tools) is not installed");
+        FENK_REQUIRE_PROGRAM("oggenc", "vorbis-tools");
         m_chain = oggtest::sampleChain(m_dir.path(), &m_chainReports);
         QVERIFY(!m_chain.isEmpty());
     }
@@ -397,8 +397,7 @@ private Q_SLOTS:
 
     void shoutBroadcast()
     {
-        if (!oggtest::haveProgram(QStringLiteral("shout")))
-            QSKIP("shout (libshout-tools) is not installed");
+        FENK_REQUIRE_PROGRAM("shout", "libshout-tools");
         const quint16 port = startListener();
         QByteArray five;
         Reports expected;
@@ -431,8 +430,7 @@ private Q_SLOTS:
     // without reading the reply, and the reset that follows would cut the stream.
     void ffmpegBroadcast()
     {
-        if (!oggtest::haveProgram(QStringLiteral("ffmpeg")))
-            QSKIP("ffmpeg is not installed");
+        FENK_REQUIRE_PROGRAM("ffmpeg", "ffmpeg");
         const quint16 port = startListener();
         QProcess ffmpeg;
         ffmpeg.start(QStringLiteral("ffmpeg"),

@@ -1,8 +1,9 @@
 // The Traktor listener inside the main window: a broadcast's tracks appear in
 // the track view, and a port the listener cannot have shows in the status text.
-#include "oggtestdata.h"
-#include "sourceclient.h"
 #include "offlinetwitter.h"
+#include "oggtestdata.h"
+#include "peers.h"
+#include "sourceclient.h"
 #include "testhome.h"
 
 #include "maindlg.h"
@@ -69,11 +70,7 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        if (!oggtest::haveProgram(QStringLiteral("oggenc")))
-            QSKIP("oggenc (vorbis-tools) is not installed");
-    }
+    void initTestCase() { FENK_REQUIRE_PROGRAM("oggenc", "vorbis-tools"); }
 
     void cleanup()
     {
