@@ -18,8 +18,7 @@ namespace {
 const QString geometryKey = QStringLiteral("geometry");
 }
 
-MainDlg::MainDlg(QWidget* parent)
-    : QWidget(parent), startText(tr("Start")), stopText(tr("Stop")), appSettings(this)
+MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 {
     ui.setupUi(this);
     restoreWindowGeometry();
@@ -36,7 +35,6 @@ MainDlg::MainDlg(QWidget* parent)
     oscThread = new OscThread(appSettings.abletonPort(), this);
     // May ask for the PIN before the window is shown.
     twitClient = new TwitClient();
-    serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
@@ -234,8 +232,9 @@ void MainDlg::oscServerRestart()
     appSettings.setAbletonPort(port);
     if (oscThread->isRunning()) {
         oscThread->restart(port);
-        prefsDlg->infoLbl->setText(oggStatusLine() + QStringLiteral("Listening for OSC on port %1")
-                                                          .arg(appSettings.abletonPort()));
+        prefsDlg->infoLbl->setText(
+            oggStatusLine() +
+            QStringLiteral("Listening for OSC on port %1").arg(appSettings.abletonPort()));
         ui.plainTextEditTrackInfo->clear();
     }
 }

@@ -16,7 +16,7 @@ class QAction;
 class QMenu;
 
 // The program's main window and central object: it owns the settings, the
-// preferences dialog, the tray icon and (as they arrive) the listeners.
+// preferences dialog, the tray icon, the three listeners and the Twitter account.
 class MainDlg : public QWidget
 {
     Q_OBJECT
@@ -60,11 +60,6 @@ private:
     void storeWindowGeometry();
 
     Ui::MainDlg ui;
-    int maxMessageLength = 140;
-    QString startText;
-    QString stopText;
-    bool serversRunning = false;
-    QString trackListFileName;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     QAction* tweetTrackAction = nullptr;
