@@ -72,12 +72,6 @@ public:
     void set_level(int level) { level_.store(level); }
     int level() const { return level_.load(); }
 
-    bool accepts(int recordLevel) const
-    {
-        const int threshold = level_.load();
-        return sink_.load() != nullptr && threshold != 0 && threshold >= recordLevel;
-    }
-
     void write(const record& r)
     {
         Sink* target = sink_.load();

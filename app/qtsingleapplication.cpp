@@ -82,7 +82,8 @@ void QtSingleApplication::initialize(const QString& appId)
 
 bool QtSingleApplication::sendMessage(const QString& message, int timeout)
 {
-    if (!m_otherInstanceRunning)
+    const QByteArray payload = message.toUtf8();
+    if (!m_otherInstanceRunning || payload.size() > maxMessageBytes)
         return false;
     const QDeadlineTimer deadline(timeout);
     QLocalSocket socket;
@@ -90,9 +91,6 @@ bool QtSingleApplication::sendMessage(const QString& message, int timeout)
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
 
-    const QByteArray payload = message.toUtf8();
-    if (payload.size() > maxMessageBytes)
-        return false;
     QByteArray frame;
     QDataStream(&frame, QIODevice::WriteOnly) << quint32(payload.size());
     frame.append(payload);
