@@ -2,9 +2,11 @@
 // Run it through scripts/screenshots (under Xvfb) with a throw-away HOME.
 #include "maindlg.h"
 #include "prefsdlg.h"
+#include "twitclient.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -18,8 +20,23 @@ int main(int argc, char* argv[])
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(out);
 
+    // The pictures show a first start: no Twitter account, so the PIN dialog is
+    // answered with Cancel, and the service is not asked.
+    TwitClient::DesktopHooks offline;
+    offline.askPin = [](const QString&, const QString&, bool* ok) {
+        *ok = false;
+        return QString();
+    };
+    offline.openUrl = [](const QUrl&) {};
+    TwitClient::setDesktopHooks(offline);
+    QSettings().setValue(QStringLiteral("advanced/TwitterApiHost"), QStringLiteral("127.0.0.1:1"));
+
     MainDlg window;
     window.show();
+    // What the window looks like a few tracks into a set.
+    window.showSongMetaDataOnScreen(QStringLiteral("Hüsker Dü"), QStringLiteral("Diane"));
+    window.showSongMetaDataOnScreen(QStringLiteral("Björk"), QStringLiteral("Human Behaviour"));
+    window.showSongMetaDataOnScreen(QStringLiteral("LĪVE"), QStringLiteral("Lakini's Juice"));
     PrefsDlg* prefs = window.preferences();
     prefs->show();
 
@@ -31,7 +48,8 @@ int main(int argc, char* argv[])
         for (int tab = 0; tab < prefs->prefsTabWgt->count(); ++tab) {
             prefs->prefsTabWgt->setCurrentIndex(tab);
             QCoreApplication::processEvents();
-            const QString file = out + QStringLiteral("/preferences-%1.png").arg(QLatin1String(names[tab % 4]));
+            const QString file =
+                out + QStringLiteral("/preferences-%1.png").arg(QLatin1String(names[tab % 4]));
             if (prefs->grab().save(file))
                 ++written;
         }
