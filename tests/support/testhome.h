@@ -22,12 +22,15 @@ public:
         setenv("XDG_DATA_HOME", (home + "/.local/share").constData(), 1);
         setenv("XDG_CACHE_HOME", (home + "/.cache").constData(), 1);
         setenv("XDG_RUNTIME_DIR", (home + "/runtime").constData(), 1);
+        // The Serato watcher keeps its state under the temporary folder.
+        setenv("TMPDIR", (home + "/tmp").constData(), 1);
         unsetenv("XDG_DOCUMENTS_DIR");
         QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
         QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                   QFileDevice::ExeOwner);
         QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
     }
 
     QString path() const { return m_dir.path(); }
