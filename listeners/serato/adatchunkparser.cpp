@@ -1,5 +1,8 @@
 #include "adatchunkparser.h"
 
+#include <algorithm>
+#include <utility>
+
 AdatChunkParser::AdatChunkParser() : ChunkParser(QStringLiteral("adat"))
 {}
 
@@ -42,15 +45,6 @@ void AdatChunkParser::handleChunk(const QByteArray& payload)
     entries.push_back({deck, row, field48, std::move(title), std::move(artist)});
 }
 
-const AdatChunkParser::Entry* AdatChunkParser::lastWithRow(qint32 row) const
-{
-    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-        if (it->row == row)
-            return &*it;
-    }
-    return nullptr;
-}
-
 void AdatChunkParser::latestEntry(int deck, qint32& row, qint32& field48, QString& title,
                                   QString& artist) const
 {
@@ -62,26 +56,17 @@ void AdatChunkParser::latestEntry(int deck, qint32& row, qint32& field48, QStrin
         if (e.deck == deck && e.row > row)
             row = e.row;
     }
-    if (row >= 0) {
-        const Entry* e = lastWithRow(row);
-        field48 = e->field48;
-        title = e->title;
-        artist = e->artist;
-    }
+    if (row < 0)
+        return;
+    // The values of a row are those of its last chunk, whatever deck that was on.
+    const auto last = std::find_if(entries.crbegin(), entries.crend(),
+                                   [row](const Entry& e) { return e.row == row; });
+    field48 = last->field48;
+    title = last->title;
+    artist = last->artist;
 }
 
-bool AdatChunkParser::entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const
-{
-    const Entry* e = lastWithRow(row);
-    if (!e)
-        return false;
-    field48 = e->field48;
-    title = e->title;
-    artist = e->artist;
-    return true;
-}
-
-QMultiMap<int, qint32> AdatChunkParser::entriesByDeck() const
+QMultiMap<int, qint32> AdatChunkParser::rowsByDeck() const
 {
     QMultiMap<int, qint32> pairs;
     for (const Entry& e : entries)

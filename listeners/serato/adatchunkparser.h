@@ -30,11 +30,8 @@ public:
     // the last chunk with that row, whatever its deck.
     void latestEntry(int deck, qint32& row, qint32& field48, QString& title, QString& artist) const;
 
-    // The values recorded for row; false if no chunk had it.
-    bool entryAt(qint32 row, qint32& field48, QString& title, QString& artist) const;
-
     // Every (deck, row) pair seen, one per chunk.
-    QMultiMap<int, qint32> entriesByDeck() const;
+    QMultiMap<int, qint32> rowsByDeck() const;
 
 private:
     struct Entry
@@ -45,8 +42,6 @@ private:
         QString title;
         QString artist;
     };
-
-    const Entry* lastWithRow(qint32 row) const;
 
     // One record per chunk in file order: a file holds a few thousand at most,
     // and a read asks for only four decks, so a scan beats building maps.

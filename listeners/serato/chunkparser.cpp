@@ -94,8 +94,8 @@ QString ChunkParser::bytesToText(const char* bytes, qsizetype length)
     qsizetype out = 0;
     for (qsizetype i = 0; i < units; ++i) {
         const char16_t u = char16_t((p[2 * i] << 8) | p[2 * i + 1]);
-        // U+0000 ends the value; a leading U+FEFF is a byte order mark, not text
-        // (and would not survive the UTF-8 state files).
+        // U+0000 terminates the value; a leading U+FEFF is a byte order mark,
+        // not text (and would not survive the UTF-8 state files).
         if (u == 0 || (u == 0xFEFF && out == 0))
             continue;
         buffer[out++] = u;

@@ -2,8 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
-
-#include <cstdint>
+#include <QtGlobal>
 
 // Finds every chunk with a given four-byte tag in a byte sequence and hands its
 // payload to handleChunk(). The outer structure of the data is not walked: the
@@ -25,7 +24,6 @@ public:
         {}
         bool atEnd() const { return m_pos >= m_size; }
         qsizetype remaining() const { return m_size - m_pos; }
-        qsizetype pos() const { return m_pos; }
         const unsigned char* current() const { return m_data + m_pos; }
         // Advances by up to count bytes and returns how many were passed.
         qsizetype skip(qint64 count)
@@ -56,8 +54,8 @@ public:
 
     // Text values are UTF-16BE; an odd length cannot be, so such a value is
     // taken byte by byte (zero bytes dropped, each other byte one Latin-1
-    // character). U+0000 code units and a leading byte order mark are dropped,
-    // lone surrogates become U+FFFD.
+    // character). U+0000 code units (the terminator) and a leading byte order
+    // mark are dropped, lone surrogates become U+FFFD.
     static QString bytesToText(const char* bytes, qsizetype length);
     static QString bytesToText(const QByteArray& bytes)
     {

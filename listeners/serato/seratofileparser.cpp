@@ -41,8 +41,7 @@ SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory)
 SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory, const QString& stateFolder)
     : sessionDirectory(sessionDirectory), stateFolder(stateFolder)
 {
-    makePrivateFolder(stateFolder);
-
+    // The state folder itself is made (private) by the first write.
     for (int deck = 1; deck <= deckCount; ++deck)
         lastPlayedFiles[deck] = std::make_unique<QFile>(
             stateFileName(stateFolder, QStringLiteral("Deck%1.lastplayed").arg(deck)));
@@ -94,10 +93,8 @@ void SeratoFileParser::stopWatching()
     if (!fileWatcher.files().isEmpty())
         fileWatcher.removePaths(fileWatcher.files());
     for (auto* files : {&lastPlayedFiles, &lastPostedFiles}) {
-        for (auto& entry : *files) {
-            entry.second->close();
+        for (auto& entry : *files)
             entry.second->remove();
-        }
     }
 }
 
@@ -176,44 +173,11 @@ void SeratoFileParser::reviewDeck(int deck)
         timer.setInterval(repeatFloorMs);
 }
 
-int SeratoFileParser::reviewInterval(int deck) const
-{
-    const auto it = reviewTimers.find(deck);
-    return it == reviewTimers.end() ? -1 : it->second->interval();
-}
-
-bool SeratoFileParser::isReviewPending(int deck) const
-{
-    const auto it = reviewTimers.find(deck);
-    return it != reviewTimers.end() && it->second->isActive();
-}
-
-int SeratoFileParser::reviewRemainingMs(int deck) const
-{
-    const auto it = reviewTimers.find(deck);
-    return it == reviewTimers.end() ? -1 : it->second->remainingTime();
-}
-
-SeratoFileParser::DeckState SeratoFileParser::lastPlayed(int deck) const
-{
-    const auto it = lastPlayedFiles.find(deck);
-    return it == lastPlayedFiles.end() ? DeckState() : readState(*it->second);
-}
-
-SeratoFileParser::DeckState SeratoFileParser::lastPosted(int deck) const
-{
-    const auto it = lastPostedFiles.find(deck);
-    return it == lastPostedFiles.end() ? DeckState() : readState(*it->second);
-}
-
 SeratoFileParser::DeckState SeratoFileParser::readState(QFile& file)
 {
     DeckState state;
-    if (!file.exists())
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
         return state;
-    if (!file.isOpen() && !file.open(QIODevice::ReadOnly))
-        return state;
-    file.seek(0);
     for (int line = 1; line <= 4; ++line) {
         // A line longer than one read would otherwise spill into the next value.
         QByteArray text = file.readLine(4096);
@@ -245,8 +209,6 @@ SeratoFileParser::DeckState SeratoFileParser::readState(QFile& file)
 
 void SeratoFileParser::writeState(QFile& file, const DeckState& state)
 {
-    if (file.isOpen())
-        file.close();
     // The folder may have been removed (temporary-folder clean-up) since we
     // made it; never write into one that is not ours.
     if (!makePrivateFolder(stateFolder))

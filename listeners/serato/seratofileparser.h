@@ -4,6 +4,7 @@
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -19,15 +20,6 @@ class SeratoFileParser : public QObject
 {
     Q_OBJECT
 public:
-    // One deck's remembered entry; row -1 means none.
-    struct DeckState
-    {
-        qint32 row = -1;
-        qint32 field48 = -1;
-        QString title;
-        QString artist;
-    };
-
     // Keeps its state in defaultStateFolder().
     explicit SeratoFileParser(const QDir& sessionDirectory);
     // Keeps its state in stateFolder (made private to the user if it is not).
@@ -38,27 +30,18 @@ public:
     void stopWatching();
 
     bool isRunning() const { return running; }
-    QString stateFolderPath() const { return stateFolder; }
     QStringList watchedFiles() const { return fileWatcher.files(); }
+    // deck is 1 to 4.
+    const QTimer& reviewTimer(int deck) const { return *reviewTimers.at(deck); }
 
     // Repeats of a review timer that found nothing to report come at least this
     // far apart (the first firing still comes after the review delay).
     void setRepeatFloorMs(int ms) { repeatFloorMs = ms; }
-    int repeatFloor() const { return repeatFloorMs; }
-    int reviewInterval(int deck) const;
-    bool isReviewPending(int deck) const;
-    int reviewRemainingMs(int deck) const;
-
-    DeckState lastPlayed(int deck) const;
-    DeckState lastPosted(int deck) const;
 
     // The temporary directory's "FENK" folder, unless it cannot be made ours
     // (another user owns it, or it is not a plain folder): then a per-user folder.
     static QString defaultStateFolder();
     static QString stateFolderFor(const QString& sharedFolder, const QString& fallbackFolder);
-    // Creates path owner-only if missing; true if it is a real folder owned by
-    // this user, left accessible to this user alone.
-    static bool makePrivateFolder(const QString& path);
 
     static constexpr int defaultRepeatFloorMs = 1000;
 
@@ -74,6 +57,18 @@ public Q_SLOTS:
     void OnFileChanged(QString file);
 
 private:
+    // One deck's remembered entry; row -1 means none.
+    struct DeckState
+    {
+        qint32 row = -1;
+        qint32 field48 = -1;
+        QString title;
+        QString artist;
+    };
+
+    // Creates path owner-only if missing; true if it is a real folder owned by
+    // this user, left accessible to this user alone.
+    static bool makePrivateFolder(const QString& path);
     void reviewDeck(int deck);
     static DeckState readState(QFile& file);
     void writeState(QFile& file, const DeckState& state);
