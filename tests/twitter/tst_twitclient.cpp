@@ -14,8 +14,6 @@
 
 #include <memory>
 
-using namespace std::chrono_literals;
-
 namespace {
 
 const QString keyName = QStringLiteral("oAuth/OAuthAccessTokenKey");
@@ -81,11 +79,7 @@ private Q_SLOTS:
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }
 
-    void init()
-    {
-        QSettings().clear();
-        twitCurl::setDefaultTimeouts(15000ms, 60000ms);
-    }
+    void init() { QSettings().clear(); }
 
     void pinAuthorization_data()
     {
