@@ -43,7 +43,6 @@ private Q_SLOTS:
         QTest::newRow("form and url marks")
             << QByteArray("+&=%/?#:@!,") << QByteArray("%2B%26%3D%25%2F%3F%23%3A%40%21%2C");
         QTest::newRow("nul and 0xff") << QByteArray("\x00\xFF", 2) << QByteArray("%00%FF");
-        QTest::newRow("emoji") << QByteArray("\xF0\x9F\x8E\xA7") << QByteArray("%F0%9F%8E%A7");
     }
     void percentEncode()
     {
@@ -52,21 +51,9 @@ private Q_SLOTS:
         QCOMPARE(oAuth::percentEncode(input), expected);
     }
 
-    // The worked example of Twitter's developer documentation ("Creating a
-    // signature"), once for the 1.1 path and once for the older 1 path it showed.
-    void twitterPublishedExample_data()
-    {
-        QTest::addColumn<QByteArray>("url");
-        QTest::addColumn<QByteArray>("signature");
-        QTest::newRow("1.1") << QByteArray("https://api.twitter.com/1.1/statuses/update.json")
-                             << QByteArray("hCtSmYh+iHYCEqBWrE7C7hYmtUk=");
-        QTest::newRow("1") << QByteArray("https://api.twitter.com/1/statuses/update.json")
-                           << QByteArray("tnnArxj06cWHq44gCs1OSKk/jLY=");
-    }
+    // The worked example of Twitter's developer documentation ("Creating a signature").
     void twitterPublishedExample()
     {
-        QFETCH(QByteArray, url);
-        QFETCH(QByteArray, signature);
         oAuth signer;
         signer.setConsumerKey("xvz1evFS4wEEPTGEFPHBog");
         signer.setConsumerSecret("kAcSOqF21Fu85e7zjz7ZN2U4ZRhfV3WpwPAoE3Z7kBw");
@@ -78,19 +65,17 @@ private Q_SLOTS:
         QCOMPARE(body, QByteArray("status=Hello%20Ladies%20%2B%20Gentlemen%2C%20a%20signed%20OAuth%"
                                   "20request%21"));
         QByteArray header;
-        QVERIFY(signer.buildAuthHeader(oAuth::POST, url + "?include_entities=true", body, false,
-                                       header));
+        QVERIFY(signer.buildAuthHeader(
+            oAuth::POST, "https://api.twitter.com/1.1/statuses/update.json?include_entities=true",
+            body, false, header));
         const QByteArray expected =
-            prefix +
-            "oauth_consumer_key=\"xvz1evFS4wEEPTGEFPHBog\","
-            "oauth_nonce=\"kYjzVBB8Y0ZFabxSWbWovY3uYSQ2pTgmZeNu2VS4cg\","
-            "oauth_signature=\"" +
-            oAuth::percentEncode(signature) +
-            "\","
-            "oauth_signature_method=\"HMAC-SHA1\","
-            "oauth_timestamp=\"1318622958\","
-            "oauth_token=\"370773112-GmHxMAgYyLbNEtIKZeRNFsMKPR9EyMZeS9weJAEb\","
-            "oauth_version=\"1.0\"";
+            prefix + "oauth_consumer_key=\"xvz1evFS4wEEPTGEFPHBog\","
+                     "oauth_nonce=\"kYjzVBB8Y0ZFabxSWbWovY3uYSQ2pTgmZeNu2VS4cg\","
+                     "oauth_signature=\"hCtSmYh%2BiHYCEqBWrE7C7hYmtUk%3D\","
+                     "oauth_signature_method=\"HMAC-SHA1\","
+                     "oauth_timestamp=\"1318622958\","
+                     "oauth_token=\"370773112-GmHxMAgYyLbNEtIKZeRNFsMKPR9EyMZeS9weJAEb\","
+                     "oauth_version=\"1.0\"";
         QCOMPARE(header, expected);
     }
 

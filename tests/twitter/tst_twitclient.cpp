@@ -162,24 +162,6 @@ private Q_SLOTS:
                     .contains(QStringLiteral("oauth_token=\"4242-AccessToken\"")));
     }
 
-    // The answer to the start-up check reaches whoever connects right after construction.
-    void startupCheckWithStoredToken()
-    {
-        FakeTwitter fake;
-        QVERIFY(startFake(fake));
-        storeTokens(storedToken, storedSecret);
-        DesktopHooks desktop;
-        TwitClient account;
-        QSignalSpy spy(&account, &TwitClient::setUserNameID);
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(spy.wait(5000));
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.first(), (QVariantList{QStringLiteral("dj_fenk"), QStringLiteral("4242")}));
-        QVERIFY(desktop.titles.isEmpty());
-        QCOMPARE(fake.requests().size(), 1);
-        QVERIFY(fake.requests().first().value(QStringLiteral("valid")).toBool());
-    }
-
     void rejectedStoredToken()
     {
         FakeTwitter fake;
