@@ -1,6 +1,7 @@
 #include "debugcapture.h"
 #include "desktophooks.h"
 #include "faketwitter.h"
+#include "peers.h"
 #include "testhome.h"
 #include "twitclient.h"
 #include "twitcurl.h"
@@ -75,6 +76,8 @@ class TestTwitClient : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QVERIFY(m_certs.isValid());
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }

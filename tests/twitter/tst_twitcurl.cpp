@@ -1,4 +1,5 @@
 #include "faketwitter.h"
+#include "peers.h"
 #include "testhome.h"
 #include "twitcurl.h"
 
@@ -55,6 +56,8 @@ class TestTwitCurl : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QVERIFY(m_certs.isValid());
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }
