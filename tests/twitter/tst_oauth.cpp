@@ -125,53 +125,25 @@ private Q_SLOTS:
         QCOMPARE(signer.computeSignature(kind, url, map), oAuth::percentEncode(signature));
     }
 
-    // Expected values computed independently from RFC 5849 (decoded parameters,
-    // re-encoded and sorted by name).
-    void queryAndBodyAreSignedButNotSent_data()
+    // A query value is encoded for the signature base but stays out of the header.
+    // The published examples have nothing to encode in their query, and the body
+    // and verifier cases are checked against the fake service. Expected value
+    // computed independently from RFC 5849.
+    void queryIsSignedEncodedButNotSent()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("url");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("tokenKey");
-        QTest::addColumn<QByteArray>("tokenSecret");
-        QTest::addColumn<bool>("withPin");
-        QTest::addColumn<QByteArray>("signature");
-        QTest::newRow("query with blank")
-            << int(oAuth::GET)
-            << QByteArray("https://api.example.test/1.1/users/show.json?screen_name=a b")
-            << QByteArray() << QByteArray("tok-1") << QByteArray("sec-1") << false
-            << QByteArray("A+ZZHpQXsoZ76GAy+ktEuk6sbTA=");
-        QTest::newRow("body encoded once more")
-            << int(oAuth::POST) << QByteArray("https://api.example.test/1.1/statuses/update.json")
-            << QByteArray("status=a%26b%20c") << QByteArray("tok-1") << QByteArray("sec-1") << false
-            << QByteArray("gLjFXDl0t4Rnju4XDzuYsT7Wduk=");
-        QTest::newRow("verifier") << int(oAuth::GET)
-                                  << QByteArray("https://api.example.test/oauth/access_token")
-                                  << QByteArray() << QByteArray("req-1") << QByteArray("rsec-1")
-                                  << true << QByteArray("hmN+3n4AW5L97EtfQxJBy32UFfE=");
-    }
-    void queryAndBodyAreSignedButNotSent()
-    {
-        QFETCH(int, kind);
-        QFETCH(QByteArray, url);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, tokenKey);
-        QFETCH(QByteArray, tokenSecret);
-        QFETCH(bool, withPin);
-        QFETCH(QByteArray, signature);
         oAuth signer;
         signer.setConsumerKey("Qw3ErTy7uIoP9aSdFgH2j");
         signer.setConsumerSecret("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
-        signer.setTokenKey(tokenKey);
-        signer.setTokenSecret(tokenSecret);
-        signer.setPin("1234567");
+        signer.setTokenKey("tok-1");
+        signer.setTokenSecret("sec-1");
         signer.fixNonceAndTimestamp("n0nc3", "1700000000");
         QByteArray header;
-        QVERIFY(signer.buildAuthHeader(oAuth::RequestKind(kind), url, body, withPin, header));
-        QCOMPARE(headerValue(header, "oauth_signature"), signature);
+        QVERIFY(signer.buildAuthHeader(
+            oAuth::GET, "https://api.example.test/1.1/users/show.json?screen_name=a b",
+            QByteArray(), false, header));
+        QCOMPARE(headerValue(header, "oauth_signature"),
+                 QByteArray("A+ZZHpQXsoZ76GAy+ktEuk6sbTA="));
         QVERIFY(!header.contains("screen_name"));
-        QVERIFY(!header.contains("status"));
-        QCOMPARE(header.contains("oauth_verifier=\"1234567\""), withPin);
     }
 
     void headerFormAndOrder_data()
