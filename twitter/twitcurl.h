@@ -20,14 +20,15 @@ class twitCurl
 {
 public:
     // Reads the API host and the extra trusted certificates from the deployment
-    // settings; must therefore be created on the main thread.
+    // settings once, here.
     twitCurl();
     ~twitCurl();
     twitCurl(const twitCurl&) = delete;
     twitCurl& operator=(const twitCurl&) = delete;
 
     // True when the transfer completed, whatever the HTTP status says; the status
-    // is in getLastHttpStatus() and the body in getLastReply().
+    // is in getLastHttpStatus() and the body in getLastReply(). A reply of more
+    // than 1 MiB fails the transfer.
     bool verifyCredentials();
     bool postStatus(const QByteArray& newStatus, const QByteArray& inReplyToStatusId);
     bool showUser(const QByteArray& userInfo, bool isUserId);
@@ -56,6 +57,7 @@ private:
     {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
+
     bool signedGet(const QByteArray& url, bool withPin = false);
     bool signedPost(const QByteArray& url, const QByteArray& body);
     bool perform(const QByteArray& url, const QByteArray& header);
