@@ -213,16 +213,12 @@ oAuth::TokenReply oAuth::parseTokenReply(const QByteArray& reply)
         // could break or extend the header, and no real token or screen name has it.
         if (!std::all_of(value.begin(), value.end(), isUnreserved))
             continue;
-        if (name == tokenName) {
+        if (name == tokenName)
             result.tokenKey = value;
-            result.hasTokenKey = true;
-        } else if (name == tokenSecretName) {
+        else if (name == tokenSecretName)
             result.tokenSecret = value;
-            result.hasTokenSecret = true;
-        } else if (name == screenNameName) {
+        else if (name == screenNameName)
             result.screenName = value;
-            result.hasScreenName = true;
-        }
     }
     return result;
 }
@@ -232,11 +228,8 @@ bool oAuth::takeTokenReply(const QByteArray& reply)
     if (reply.isEmpty())
         return false;
     const TokenReply parsed = parseTokenReply(reply);
-    if (parsed.hasTokenKey)
-        m_tokenKey = parsed.tokenKey;
-    if (parsed.hasTokenSecret)
-        m_tokenSecret = parsed.tokenSecret;
-    if (parsed.hasScreenName)
-        m_screenName = parsed.screenName;
+    m_tokenKey = parsed.tokenKey.value_or(m_tokenKey);
+    m_tokenSecret = parsed.tokenSecret.value_or(m_tokenSecret);
+    m_screenName = parsed.screenName.value_or(m_screenName);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <map>
+#include <optional>
 
 class TestOAuth;
 
@@ -42,12 +43,9 @@ public:
     // The fields a token reply carries, each one decoded on its own.
     struct TokenReply
     {
-        QByteArray tokenKey;
-        QByteArray tokenSecret;
-        QByteArray screenName;
-        bool hasTokenKey = false;
-        bool hasTokenSecret = false;
-        bool hasScreenName = false;
+        std::optional<QByteArray> tokenKey;
+        std::optional<QByteArray> tokenSecret;
+        std::optional<QByteArray> screenName;
     };
     static TokenReply parseTokenReply(const QByteArray& reply);
 

@@ -5,8 +5,6 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QInputDialog>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QSettings>
 #include <QThreadPool>
@@ -15,6 +13,8 @@
 
 namespace {
 
+const QByteArray consumerKey = QByteArrayLiteral("Qw3ErTy7uIoP9aSdFgH2j");
+const QByteArray consumerSecret = QByteArrayLiteral("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
 const QString tokenKeyName = QStringLiteral("oAuth/OAuthAccessTokenKey");
 const QString tokenSecretName = QStringLiteral("oAuth/OAuthAccessTokenSecret");
 
@@ -42,9 +42,7 @@ void TwitClient::setDesktopHooks(DesktopHooks newHooks)
     hooks() = std::move(newHooks);
 }
 
-TwitClient::TwitClient(QObject* parent)
-    : QObject(parent), m_consumerKey(QByteArrayLiteral("Qw3ErTy7uIoP9aSdFgH2j")),
-      m_consumerSecret(QByteArrayLiteral("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm"))
+TwitClient::TwitClient(QObject* parent) : QObject(parent)
 {
     m_client = newClient();
     connect(&m_worker, &TwitThread::setUserNameID, this, &TwitClient::setUserNameID);
@@ -53,11 +51,11 @@ TwitClient::TwitClient(QObject* parent)
 
 TwitClient::~TwitClient() = default;
 
-std::shared_ptr<twitCurl> TwitClient::newClient() const
+std::shared_ptr<twitCurl> TwitClient::newClient()
 {
     auto client = std::make_shared<twitCurl>();
-    client->getSigner().setConsumerKey(m_consumerKey);
-    client->getSigner().setConsumerSecret(m_consumerSecret);
+    client->getSigner().setConsumerKey(consumerKey);
+    client->getSigner().setConsumerSecret(consumerSecret);
     return client;
 }
 
@@ -79,19 +77,16 @@ void TwitClient::loadTokens()
 
 void TwitClient::checkCredentials()
 {
-    const std::shared_ptr<twitCurl> client = m_client;
-    if (!client->verifyCredentials()) {
+    if (!m_client->verifyCredentials()) {
         requestToken();
         return;
     }
-    const QJsonObject user = QJsonDocument::fromJson(client->getLastReply()).object();
-    const QString screenName = user.value(QStringLiteral("screen_name")).toString();
-    const QString userId = user.value(QStringLiteral("id_str")).toString();
-    if (screenName.isEmpty() || userId.isEmpty())
+    const TwitThread::User user = TwitThread::readUser(m_client->getLastReply());
+    if (user.screenName.isEmpty())
         return;
     // Queued, so that whoever connects right after construction still hears it.
     QMetaObject::invokeMethod(
-        this, [this, screenName, userId] { Q_EMIT setUserNameID(screenName, userId); },
+        this, [this, user] { Q_EMIT setUserNameID(user.screenName, user.userId); },
         Qt::QueuedConnection);
 }
 

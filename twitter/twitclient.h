@@ -50,10 +50,8 @@ private:
     bool authorize();
     void loadTokens();
     void checkCredentials();
-    std::shared_ptr<twitCurl> newClient() const;
+    static std::shared_ptr<twitCurl> newClient();
 
-    const QByteArray m_consumerKey;
-    const QByteArray m_consumerSecret;
     TwitThread m_worker;
     std::shared_ptr<twitCurl> m_client;
 };

@@ -29,8 +29,16 @@ const QByteArray authorizePath = QByteArrayLiteral("/oauth/authorize?oauth_token
 const QByteArray accessTokenPath = QByteArrayLiteral("/oauth/access_token");
 
 // A silent server must not hold the worker (or the window, at start-up) forever.
-std::atomic<long long> connectTimeoutMs{15000};
-std::atomic<long long> totalTimeoutMs{60000};
+constexpr long connectTimeoutMs = 15000;
+constexpr long totalTimeoutMs = 60000;
+// Every reply the client reads is a few kilobytes; a server that sends more is
+// broken or hostile, and must not fill the memory.
+constexpr int maxReplySize = 1024 * 1024;
+
+struct SlistDeleter
+{
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 
 void initialiseCurlOnce()
 {
@@ -53,21 +61,12 @@ QByteArray readExtraCertificates(const QString& path)
 
 } // namespace
 
-void twitCurl::setDefaultTimeouts(std::chrono::milliseconds connect,
-                                  std::chrono::milliseconds total)
+void twitCurl::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total)
 {
-    connectTimeoutMs.store(connect.count());
-    totalTimeoutMs.store(total.count());
-}
-
-std::chrono::milliseconds twitCurl::defaultConnectTimeout()
-{
-    return std::chrono::milliseconds(connectTimeoutMs.load());
-}
-
-std::chrono::milliseconds twitCurl::defaultTotalTimeout()
-{
-    return std::chrono::milliseconds(totalTimeoutMs.load());
+    if (!m_handle)
+        return;
+    curl_easy_setopt(m_handle.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect.count()));
+    curl_easy_setopt(m_handle.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(total.count()));
 }
 
 twitCurl::twitCurl()
@@ -94,11 +93,20 @@ twitCurl::twitCurl()
     }
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs.load()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeoutMs.load()));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &twitCurl::progress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &twitCurl::receiveData);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    // Every content encoding libcurl can decode is offered.
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    // No proxy, not even one named in the environment; no HTTP login of its own.
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+    curl_easy_setopt(h, CURLOPT_USERPWD, "");
 }
 
 twitCurl::~twitCurl() = default;
@@ -138,105 +146,47 @@ std::size_t twitCurl::receiveData(char* data, std::size_t size, std::size_t nmem
     if (!self || !data)
         return 0;
     const std::size_t bytes = size * nmemb;
+    if (bytes > static_cast<std::size_t>(maxReplySize - self->m_reply.size()))
+        return 0; // ends the transfer with a write error
     self->m_reply.append(data, static_cast<int>(bytes));
     return bytes;
 }
 
-twitCurl::HeaderList twitCurl::makeHeaderList(const QByteArray& line)
+bool twitCurl::perform(const QByteArray& url, const QByteArray& header)
 {
-    if (line.isEmpty())
-        return HeaderList();
-    return HeaderList(curl_slist_append(nullptr, line.constData()));
-}
-
-void twitCurl::applyProxyOptions()
-{
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_PROXY, nullptr);
-    curl_easy_setopt(h, CURLOPT_PROXYUSERPWD, nullptr);
-    curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
-    // An empty proxy text means no proxy at all, not even one from the environment.
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    m_proxyOptionsApplied = true;
-}
-
-void twitCurl::applyLoginOptions()
-{
-    curl_easy_setopt(m_handle.get(), CURLOPT_USERPWD, "");
-    m_loginOptionsApplied = true;
-}
-
-void twitCurl::prepareTransfer()
-{
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, nullptr);
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     m_reply.clear();
     m_httpStatus = 0;
     m_errorBuffer.fill(0);
-    if (!m_proxyOptionsApplied)
-        applyProxyOptions();
-    if (!m_callbackOptionsApplied) {
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &twitCurl::receiveData);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-        m_callbackOptionsApplied = true;
-    }
-    if (!m_loginOptionsApplied)
-        applyLoginOptions();
-}
-
-bool twitCurl::perform()
-{
+    const std::unique_ptr<curl_slist, SlistDeleter> headers(
+        curl_slist_append(nullptr, header.constData()));
     CURL* h = m_handle.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     const CURLcode result = curl_easy_perform(h);
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    m_httpStatus = status;
-    // The header list belongs to the caller and is about to go.
+    // The header list is about to go.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_httpStatus);
     if (result != CURLE_OK && m_errorBuffer[0] == 0)
         std::strncpy(m_errorBuffer.data(), curl_easy_strerror(result), m_errorBuffer.size() - 1);
     return result == CURLE_OK;
 }
 
-bool twitCurl::signedGet(const QByteArray& url)
+bool twitCurl::signedGet(const QByteArray& url, bool withPin)
 {
-    prepareTransfer();
     QByteArray header;
-    m_signer.buildAuthHeader(oAuth::GET, url, QByteArray(), false, header);
-    const HeaderList headers = makeHeaderList(header);
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    return perform();
-}
-
-bool twitCurl::getWithHeader(const QByteArray& url, const QByteArray& header)
-{
-    prepareTransfer();
-    const HeaderList headers = makeHeaderList(header);
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    return perform();
+    m_signer.buildAuthHeader(oAuth::GET, url, QByteArray(), withPin, header);
+    curl_easy_setopt(m_handle.get(), CURLOPT_HTTPGET, 1L);
+    return perform(url, header);
 }
 
 bool twitCurl::signedPost(const QByteArray& url, const QByteArray& body)
 {
-    prepareTransfer();
     QByteArray header;
     m_signer.buildAuthHeader(oAuth::POST, url, body, false, header);
-    const HeaderList headers = makeHeaderList(header);
     CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body.constData());
-    return perform();
+    return perform(url, header);
 }
 
 QByteArray twitCurl::restUrl(const char* path) const
@@ -246,7 +196,7 @@ QByteArray twitCurl::restUrl(const char* path) const
 
 bool twitCurl::verifyCredentials()
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     if (!m_handle)
         return false;
     return signedGet(restUrl(verifyCredentialsPath));
@@ -254,7 +204,7 @@ bool twitCurl::verifyCredentials()
 
 bool twitCurl::postStatus(const QByteArray& newStatus, const QByteArray& inReplyToStatusId)
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     if (!m_handle || newStatus.isEmpty())
         return false;
     QByteArray body = statusParam + oAuth::percentEncode(newStatus);
@@ -265,7 +215,7 @@ bool twitCurl::postStatus(const QByteArray& newStatus, const QByteArray& inReply
 
 bool twitCurl::showUser(const QByteArray& userInfo, bool isUserId)
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     if (!m_handle || userInfo.isEmpty())
         return false;
     const QByteArray url =
@@ -275,14 +225,11 @@ bool twitCurl::showUser(const QByteArray& userInfo, bool isUserId)
 
 bool twitCurl::fetchRequestToken(QByteArray& authUrl)
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     authUrl.clear();
     if (!m_handle)
         return false;
-    const QByteArray url = scheme + m_apiHost + requestTokenPath;
-    QByteArray header;
-    m_signer.buildAuthHeader(oAuth::GET, url, QByteArray(), false, header);
-    if (!getWithHeader(url, header))
+    if (!signedGet(scheme + m_apiHost + requestTokenPath))
         return false;
     m_signer.takeTokenReply(m_reply);
     authUrl = scheme + m_apiHost + authorizePath + m_signer.getTokenKey();
@@ -291,18 +238,16 @@ bool twitCurl::fetchRequestToken(QByteArray& authUrl)
 
 bool twitCurl::fetchAccessToken()
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     if (!m_handle)
         return false;
-    const QByteArray url = scheme + m_apiHost + accessTokenPath;
-    QByteArray header;
-    m_signer.buildAuthHeader(oAuth::GET, url, QByteArray(), true, header);
-    if (!getWithHeader(url, header))
+    if (!signedGet(scheme + m_apiHost + accessTokenPath, true))
         return false;
     // An error reply (a mistyped PIN, say) must not leave the request token to be
     // stored as if it were the account's access token.
     const oAuth::TokenReply parsed = oAuth::parseTokenReply(m_reply);
-    if (m_httpStatus != 200 || parsed.tokenKey.isEmpty() || parsed.tokenSecret.isEmpty()) {
+    if (m_httpStatus != 200 || parsed.tokenKey.value_or("").isEmpty() ||
+        parsed.tokenSecret.value_or("").isEmpty()) {
         qDebug().noquote() << "Twitter: access token refused, HTTP" << m_httpStatus
                            << "- keeping the previous tokens:" << QString::fromUtf8(m_reply);
         return false;
@@ -313,18 +258,18 @@ bool twitCurl::fetchAccessToken()
 
 QByteArray twitCurl::getLastReply() const
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     return m_reply;
 }
 
 long twitCurl::getLastHttpStatus() const
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     return m_httpStatus;
 }
 
 QByteArray twitCurl::getLastCurlError() const
 {
-    const std::lock_guard<std::recursive_mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(m_transferMutex);
     return QByteArray(m_errorBuffer.data());
 }

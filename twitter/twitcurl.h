@@ -20,14 +20,15 @@ class twitCurl
 {
 public:
     // Reads the API host and the extra trusted certificates from the deployment
-    // settings; must therefore be created on the main thread.
+    // settings once, here.
     twitCurl();
     ~twitCurl();
     twitCurl(const twitCurl&) = delete;
     twitCurl& operator=(const twitCurl&) = delete;
 
     // True when the transfer completed, whatever the HTTP status says; the status
-    // is in getLastHttpStatus() and the body in getLastReply().
+    // is in getLastHttpStatus() and the body in getLastReply(). A reply of more
+    // than 1 MiB fails the transfer.
     bool verifyCredentials();
     bool postStatus(const QByteArray& newStatus, const QByteArray& inReplyToStatusId);
     bool showUser(const QByteArray& userInfo, bool isUserId);
@@ -48,33 +49,18 @@ public:
     // Ends a running or later transfer of this client at once (used at shutdown).
     void cancel() { m_cancelled.store(true); }
 
-    // Time limits given to clients created afterwards.
-    static void setDefaultTimeouts(std::chrono::milliseconds connect,
-                                   std::chrono::milliseconds total);
-    static std::chrono::milliseconds defaultConnectTimeout();
-    static std::chrono::milliseconds defaultTotalTimeout();
-
-    QByteArray apiHost() const { return m_apiHost; }
+    // Replaces the default limits (15 s to connect, 60 s for the whole transfer).
+    void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
 private:
     struct EasyDeleter
     {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
-    struct ListDeleter
-    {
-        void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-    };
-    using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
-    bool signedGet(const QByteArray& url);
+    bool signedGet(const QByteArray& url, bool withPin = false);
     bool signedPost(const QByteArray& url, const QByteArray& body);
-    bool getWithHeader(const QByteArray& url, const QByteArray& header);
-    void prepareTransfer();
-    void applyProxyOptions();
-    void applyLoginOptions();
-    static HeaderList makeHeaderList(const QByteArray& line);
-    bool perform();
+    bool perform(const QByteArray& url, const QByteArray& header);
     QByteArray restUrl(const char* path) const;
 
     static std::size_t receiveData(char* data, std::size_t size, std::size_t nmemb, void* client);
@@ -85,12 +71,9 @@ private:
     std::array<char, 1024> m_errorBuffer{};
     QByteArray m_reply;
     long m_httpStatus = 0;
-    bool m_proxyOptionsApplied = false;
-    bool m_loginOptionsApplied = false;
-    bool m_callbackOptionsApplied = false;
     oAuth m_signer;
     QByteArray m_apiHost;
     QByteArray m_extraCaPem;
     std::atomic<bool> m_cancelled{false};
-    mutable std::recursive_mutex m_transferMutex;
+    mutable std::mutex m_transferMutex;
 };

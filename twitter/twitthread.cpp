@@ -138,10 +138,18 @@ void TwitThread::runJob(const Job& job)
     if (job.kind == FetchUserInfo) {
         if (!client.showUser(job.text, false))
             return;
-        const QJsonObject user = QJsonDocument::fromJson(client.getLastReply()).object();
-        const QString screenName = user.value(QStringLiteral("screen_name")).toString();
-        const QString userId = user.value(QStringLiteral("id_str")).toString();
-        if (!screenName.isEmpty() && !userId.isEmpty())
-            Q_EMIT setUserNameID(screenName, userId);
+        const User user = readUser(client.getLastReply());
+        if (!user.screenName.isEmpty())
+            Q_EMIT setUserNameID(user.screenName, user.userId);
     }
+}
+
+TwitThread::User TwitThread::readUser(const QByteArray& reply)
+{
+    const QJsonObject object = QJsonDocument::fromJson(reply).object();
+    User user{object.value(QStringLiteral("screen_name")).toString(),
+              object.value(QStringLiteral("id_str")).toString()};
+    if (user.screenName.isEmpty() || user.userId.isEmpty())
+        return User();
+    return user;
 }

@@ -28,6 +28,15 @@ public:
     // Jobs waiting or running.
     int pendingJobs() const;
 
+    // The screen name and numeric ID of a user object reply, both empty unless
+    // the reply carries both.
+    struct User
+    {
+        QString screenName;
+        QString userId;
+    };
+    static User readUser(const QByteArray& reply);
+
 Q_SIGNALS:
     void setUserNameID(QString screenName, QString userId);
 

@@ -103,18 +103,12 @@ public:
     // Waits (running the event loop) until at least n requests were logged.
     bool waitForRequests(int n, int timeoutMs = 10000)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (requests().size() < n && !deadline.hasExpired())
-            QTest::qWait(20);
-        return requests().size() >= n;
+        return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
     }
 
     bool waitForEvents(int n, int timeoutMs = 10000)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (events().size() < n && !deadline.hasExpired())
-            QTest::qWait(20);
-        return events().size() >= n;
+        return QTest::qWaitFor([&] { return events().size() >= n; }, timeoutMs);
     }
 
 private:

@@ -221,7 +221,8 @@ class Handler(BaseHTTPRequestHandler):
                 status = 200
                 send = lambda: self.reply(200, json.dumps(
                     {"id": int(args.user_id), "id_str": args.user_id,
-                     "screen_name": args.screen_name, "name": "DJ"}))
+                     "screen_name": args.screen_name, "name": "DJ",
+                     "description": "x" * args.pad}))
             else:
                 status = 401
         elif path == "/1.1/users/show.json" and self.command == "GET":
@@ -401,6 +402,8 @@ def main():
     parser.add_argument("--user-id", default="4242")
     parser.add_argument("--hang", type=float, default=0.0,
                         help="answer no request; hold each for this many seconds")
+    parser.add_argument("--pad", type=int, default=0,
+                        help="make the credentials reply this many bytes longer")
     parser.add_argument("--lifetime", type=float, default=120.0)
     serve(parser.parse_args())
 

@@ -1,6 +1,7 @@
 #include "desktophooks.h"
 #include "faketwitter.h"
 #include "maindlg.h"
+#include "peers.h"
 #include "prefsdlg.h"
 #include "testhome.h"
 #include "twitcurl.h"
@@ -41,6 +42,8 @@ class TestMainDlgTwitter : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QVERIFY(m_certs.isValid());
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }

@@ -43,7 +43,6 @@ private Q_SLOTS:
         QTest::newRow("form and url marks")
             << QByteArray("+&=%/?#:@!,") << QByteArray("%2B%26%3D%25%2F%3F%23%3A%40%21%2C");
         QTest::newRow("nul and 0xff") << QByteArray("\x00\xFF", 2) << QByteArray("%00%FF");
-        QTest::newRow("emoji") << QByteArray("\xF0\x9F\x8E\xA7") << QByteArray("%F0%9F%8E%A7");
     }
     void percentEncode()
     {
@@ -52,21 +51,9 @@ private Q_SLOTS:
         QCOMPARE(oAuth::percentEncode(input), expected);
     }
 
-    // The worked example of Twitter's developer documentation ("Creating a
-    // signature"), once for the 1.1 path and once for the older 1 path it showed.
-    void twitterPublishedExample_data()
-    {
-        QTest::addColumn<QByteArray>("url");
-        QTest::addColumn<QByteArray>("signature");
-        QTest::newRow("1.1") << QByteArray("https://api.twitter.com/1.1/statuses/update.json")
-                             << QByteArray("hCtSmYh+iHYCEqBWrE7C7hYmtUk=");
-        QTest::newRow("1") << QByteArray("https://api.twitter.com/1/statuses/update.json")
-                           << QByteArray("tnnArxj06cWHq44gCs1OSKk/jLY=");
-    }
+    // The worked example of Twitter's developer documentation ("Creating a signature").
     void twitterPublishedExample()
     {
-        QFETCH(QByteArray, url);
-        QFETCH(QByteArray, signature);
         oAuth signer;
         signer.setConsumerKey("xvz1evFS4wEEPTGEFPHBog");
         signer.setConsumerSecret("kAcSOqF21Fu85e7zjz7ZN2U4ZRhfV3WpwPAoE3Z7kBw");
@@ -78,19 +65,17 @@ private Q_SLOTS:
         QCOMPARE(body, QByteArray("status=Hello%20Ladies%20%2B%20Gentlemen%2C%20a%20signed%20OAuth%"
                                   "20request%21"));
         QByteArray header;
-        QVERIFY(signer.buildAuthHeader(oAuth::POST, url + "?include_entities=true", body, false,
-                                       header));
+        QVERIFY(signer.buildAuthHeader(
+            oAuth::POST, "https://api.twitter.com/1.1/statuses/update.json?include_entities=true",
+            body, false, header));
         const QByteArray expected =
-            prefix +
-            "oauth_consumer_key=\"xvz1evFS4wEEPTGEFPHBog\","
-            "oauth_nonce=\"kYjzVBB8Y0ZFabxSWbWovY3uYSQ2pTgmZeNu2VS4cg\","
-            "oauth_signature=\"" +
-            oAuth::percentEncode(signature) +
-            "\","
-            "oauth_signature_method=\"HMAC-SHA1\","
-            "oauth_timestamp=\"1318622958\","
-            "oauth_token=\"370773112-GmHxMAgYyLbNEtIKZeRNFsMKPR9EyMZeS9weJAEb\","
-            "oauth_version=\"1.0\"";
+            prefix + "oauth_consumer_key=\"xvz1evFS4wEEPTGEFPHBog\","
+                     "oauth_nonce=\"kYjzVBB8Y0ZFabxSWbWovY3uYSQ2pTgmZeNu2VS4cg\","
+                     "oauth_signature=\"hCtSmYh%2BiHYCEqBWrE7C7hYmtUk%3D\","
+                     "oauth_signature_method=\"HMAC-SHA1\","
+                     "oauth_timestamp=\"1318622958\","
+                     "oauth_token=\"370773112-GmHxMAgYyLbNEtIKZeRNFsMKPR9EyMZeS9weJAEb\","
+                     "oauth_version=\"1.0\"";
         QCOMPARE(header, expected);
     }
 
@@ -140,53 +125,25 @@ private Q_SLOTS:
         QCOMPARE(signer.computeSignature(kind, url, map), oAuth::percentEncode(signature));
     }
 
-    // Expected values computed independently from RFC 5849 (decoded parameters,
-    // re-encoded and sorted by name).
-    void queryAndBodyAreSignedButNotSent_data()
+    // A query value is encoded for the signature base but stays out of the header.
+    // The published examples have nothing to encode in their query, and the body
+    // and verifier cases are checked against the fake service. Expected value
+    // computed independently from RFC 5849.
+    void queryIsSignedEncodedButNotSent()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("url");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("tokenKey");
-        QTest::addColumn<QByteArray>("tokenSecret");
-        QTest::addColumn<bool>("withPin");
-        QTest::addColumn<QByteArray>("signature");
-        QTest::newRow("query with blank")
-            << int(oAuth::GET)
-            << QByteArray("https://api.example.test/1.1/users/show.json?screen_name=a b")
-            << QByteArray() << QByteArray("tok-1") << QByteArray("sec-1") << false
-            << QByteArray("A+ZZHpQXsoZ76GAy+ktEuk6sbTA=");
-        QTest::newRow("body encoded once more")
-            << int(oAuth::POST) << QByteArray("https://api.example.test/1.1/statuses/update.json")
-            << QByteArray("status=a%26b%20c") << QByteArray("tok-1") << QByteArray("sec-1") << false
-            << QByteArray("gLjFXDl0t4Rnju4XDzuYsT7Wduk=");
-        QTest::newRow("verifier") << int(oAuth::GET)
-                                  << QByteArray("https://api.example.test/oauth/access_token")
-                                  << QByteArray() << QByteArray("req-1") << QByteArray("rsec-1")
-                                  << true << QByteArray("hmN+3n4AW5L97EtfQxJBy32UFfE=");
-    }
-    void queryAndBodyAreSignedButNotSent()
-    {
-        QFETCH(int, kind);
-        QFETCH(QByteArray, url);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, tokenKey);
-        QFETCH(QByteArray, tokenSecret);
-        QFETCH(bool, withPin);
-        QFETCH(QByteArray, signature);
         oAuth signer;
         signer.setConsumerKey("Qw3ErTy7uIoP9aSdFgH2j");
         signer.setConsumerSecret("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
-        signer.setTokenKey(tokenKey);
-        signer.setTokenSecret(tokenSecret);
-        signer.setPin("1234567");
+        signer.setTokenKey("tok-1");
+        signer.setTokenSecret("sec-1");
         signer.fixNonceAndTimestamp("n0nc3", "1700000000");
         QByteArray header;
-        QVERIFY(signer.buildAuthHeader(oAuth::RequestKind(kind), url, body, withPin, header));
-        QCOMPARE(headerValue(header, "oauth_signature"), signature);
+        QVERIFY(signer.buildAuthHeader(
+            oAuth::GET, "https://api.example.test/1.1/users/show.json?screen_name=a b",
+            QByteArray(), false, header));
+        QCOMPARE(headerValue(header, "oauth_signature"),
+                 QByteArray("A+ZZHpQXsoZ76GAy+ktEuk6sbTA="));
         QVERIFY(!header.contains("screen_name"));
-        QVERIFY(!header.contains("status"));
-        QCOMPARE(header.contains("oauth_verifier=\"1234567\""), withPin);
     }
 
     void headerFormAndOrder_data()

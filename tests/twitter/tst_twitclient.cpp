@@ -1,6 +1,7 @@
 #include "debugcapture.h"
 #include "desktophooks.h"
 #include "faketwitter.h"
+#include "peers.h"
 #include "testhome.h"
 #include "twitclient.h"
 #include "twitcurl.h"
@@ -13,8 +14,6 @@
 #include <QtTest>
 
 #include <memory>
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -77,15 +76,13 @@ class TestTwitClient : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QVERIFY(m_certs.isValid());
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }
 
-    void init()
-    {
-        QSettings().clear();
-        twitCurl::setDefaultTimeouts(15000ms, 60000ms);
-    }
+    void init() { QSettings().clear(); }
 
     void pinAuthorization_data()
     {
@@ -166,24 +163,6 @@ private Q_SLOTS:
         QVERIFY(check.value(QStringLiteral("valid")).toBool());
         QVERIFY(text(check, "authorization")
                     .contains(QStringLiteral("oauth_token=\"4242-AccessToken\"")));
-    }
-
-    // The answer to the start-up check reaches whoever connects right after construction.
-    void startupCheckWithStoredToken()
-    {
-        FakeTwitter fake;
-        QVERIFY(startFake(fake));
-        storeTokens(storedToken, storedSecret);
-        DesktopHooks desktop;
-        TwitClient account;
-        QSignalSpy spy(&account, &TwitClient::setUserNameID);
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(spy.wait(5000));
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.first(), (QVariantList{QStringLiteral("dj_fenk"), QStringLiteral("4242")}));
-        QVERIFY(desktop.titles.isEmpty());
-        QCOMPARE(fake.requests().size(), 1);
-        QVERIFY(fake.requests().first().value(QStringLiteral("valid")).toBool());
     }
 
     void rejectedStoredToken()

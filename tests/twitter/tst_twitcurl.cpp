@@ -1,4 +1,5 @@
 #include "faketwitter.h"
+#include "peers.h"
 #include "testhome.h"
 #include "twitcurl.h"
 
@@ -55,11 +56,11 @@ class TestTwitCurl : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QVERIFY(m_certs.isValid());
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
     }
-
-    void init() { twitCurl::setDefaultTimeouts(15000ms, 60000ms); }
 
     void verifyCredentials()
     {
@@ -92,31 +93,21 @@ private Q_SLOTS:
         QVERIFY(c->getLastReply().contains("Invalid or expired token."));
     }
 
-    void postStatusTexts_data()
+    // The body is encoded once, its signature base once more; the fake checks the latter.
+    void postStatusBody()
     {
-        QTest::addColumn<QString>("status");
-        QTest::newRow("ampersand and blank") << QStringLiteral("a&b c");
-        QTest::newRow("percent and plus") << QStringLiteral("100% + 5%20 = more");
-        QTest::newRow("emoji") << QStringLiteral("now playing \U0001F3A7\U0001F525");
-        QTest::newRow("non-ascii") << QStringLiteral("Grüße aus Köln – Ça va ♫");
-        QTest::newRow("form marks") << QStringLiteral("k=v&x=#tag?/~*'");
-    }
-    void postStatusTexts()
-    {
-        QFETCH(QString, status);
         FakeTwitter fake;
         QVERIFY(startFake(fake));
         useApiHost(fake.host(), ca());
         auto c = client();
-        QVERIFY(c->postStatus(status.toUtf8(), QByteArray()));
+        QVERIFY(c->postStatus("a&b c", QByteArray()));
         QCOMPARE(c->getLastHttpStatus(), 200L);
         QVERIFY(fake.waitForRequests(1));
         const QJsonObject r = fake.requests().first();
         QVERIFY2(r.value(QStringLiteral("valid")).toBool(), qPrintable(text(r, "reason")));
         QCOMPARE(text(r, "method"), QStringLiteral("POST"));
-        QCOMPARE(text(r, "status_text"), status);
-        QCOMPARE(text(r, "body"),
-                 QString::fromLatin1("status=" + oAuth::percentEncode(status.toUtf8())));
+        QCOMPARE(text(r, "body"), QStringLiteral("status=a%26b%20c"));
+        QCOMPARE(text(r, "status_text"), QStringLiteral("a&b c"));
         QVERIFY(!text(r, "authorization").contains(QStringLiteral("status")));
     }
 
@@ -250,8 +241,8 @@ private Q_SLOTS:
         QVERIFY(startFake(fake, QStringLiteral("server"),
                           {QStringLiteral("--hang"), QStringLiteral("20")}));
         useApiHost(fake.host(), ca());
-        twitCurl::setDefaultTimeouts(1000ms, 1500ms);
         auto c = client();
+        c->setTimeouts(1000ms, 1500ms);
         QElapsedTimer timer;
         timer.start();
         QVERIFY(!c->postStatus("hello", QByteArray()));
@@ -267,8 +258,8 @@ private Q_SLOTS:
         QTcpServer mute;
         QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
         useApiHost(QStringLiteral("127.0.0.1:%1").arg(mute.serverPort()), ca());
-        twitCurl::setDefaultTimeouts(700ms, 5000ms);
         auto c = client();
+        c->setTimeouts(700ms, 5000ms);
         QElapsedTimer timer;
         timer.start();
         QVERIFY(!c->verifyCredentials());
@@ -277,18 +268,16 @@ private Q_SLOTS:
                  c->getLastCurlError().constData());
     }
 
-    void cancelEndsTransfer()
+    // A reply far beyond any real one ends the transfer instead of filling the memory.
+    void oversizedReplyIsRefused()
     {
         FakeTwitter fake;
         QVERIFY(startFake(fake, QStringLiteral("server"),
-                          {QStringLiteral("--hang"), QStringLiteral("20")}));
+                          {QStringLiteral("--pad"), QStringLiteral("2000000")}));
         useApiHost(fake.host(), ca());
         auto c = client();
-        c->cancel();
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(!c->verifyCredentials());
-        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(c->getLastReply().size() <= 1024 * 1024);
     }
 };
 
