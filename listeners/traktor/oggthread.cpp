@@ -32,12 +32,6 @@ void OggThread::setOptions(const ogg_server_options& options)
     options_ = options;
 }
 
-int OggThread::port() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return port_;
-}
-
 void OggThread::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
