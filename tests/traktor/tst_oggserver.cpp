@@ -189,7 +189,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("firstLine");
         QTest::newRow("GET") << QByteArray("GET /live.ogg HTTP/1.0\r\n\r\n");
         QTest::newRow("lower-case source") << QByteArray("source /live.ogg HTTP/1.0\r\n\r\n");
-        QTest::newRow("PUT") << QByteArray("PUT /live.ogg HTTP/1.1\r\n\r\n");
     }
 
     // No reply at all, the connection is closed, the listener goes on.
@@ -238,7 +237,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("sent");
         QTest::newRow("nothing at all") << QByteArray();
-        QTest::newRow("half a request line") << QByteArray("SOURCE /li");
         QTest::newRow("headers without the empty line") << QByteArray("SOURCE /m\r\nA: b\r\n");
         QTest::newRow("goes quiet while streaming") << QByteArray("replaced below");
     }
@@ -506,8 +504,6 @@ private Q_SLOTS:
         QVERIFY(right.connectTo(port, "127.0.0.2"));
         QVERIFY(right.send(request + track("Bound", "Address", 1501)));
         QTRY_COMPARE(m_reports, (Reports{{"Bound", "Address"}}));
-        QVERIFY(m_log->contains("INF\tCreated session 1 (remote peer 127.0.0.1)") ||
-                m_log->contains("INF\tCreated session 1 (remote peer 127.0.0.2)"));
     }
 
     // The comment texts are echoed, one per line and a blank line after each header.
