@@ -18,38 +18,22 @@
 // Ogg/Vorbis broadcasts made at test time by the real encoder.
 namespace oggtest {
 
-// A mono 16-bit WAV file with a quiet tone.
-inline QByteArray wav(int samples, int rate = 8000)
+// A quiet tone as raw mono 16-bit little-endian samples.
+inline QByteArray pcm(int samples)
 {
-    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    QByteArray out(samples * 2, Qt::Uninitialized);
     for (int i = 0; i < samples; ++i) {
         const auto v = static_cast<qint16>(2000.0 * std::sin(i * 0.07));
-        qToLittleEndian<qint16>(v, pcm.data() + 2 * i);
+        qToLittleEndian<qint16>(v, out.data() + 2 * i);
     }
-    QByteArray out("RIFF");
-    auto u32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian<quint32>(v, b);
-        out.append(b, 4);
-    };
-    auto u16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian<quint16>(v, b);
-        out.append(b, 2);
-    };
-    u32(36 + pcm.size());
-    out.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    out.append("data");
-    u32(pcm.size());
-    out.append(pcm);
     return out;
+}
+
+// The encoder's arguments for a raw mono input at the given rate.
+inline QStringList rawInput(int rate)
+{
+    return {QStringLiteral("-r"), QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-R"),
+            QString::number(rate)};
 }
 
 // One track: a logical stream with the given comments ("TAG=value", UTF-8, in
@@ -57,16 +41,17 @@ inline QByteArray wav(int samples, int rate = 8000)
 inline QByteArray encode(const QString& folder, const QStringList& comments, int serial,
                          int samples = 4000)
 {
-    const QString in = QDir(folder).filePath(QStringLiteral("tone-%1.wav").arg(samples));
+    const QString in = QDir(folder).filePath(QStringLiteral("tone-%1.raw").arg(samples));
     if (!QFile::exists(in)) {
         QFile f(in);
         if (!f.open(QIODevice::WriteOnly))
             return {};
-        f.write(wav(samples));
+        f.write(pcm(samples));
     }
     const QString out = QDir(folder).filePath(QStringLiteral("track-%1.ogg").arg(serial));
-    QStringList args{QStringLiteral("-Q"), QStringLiteral("--utf8"), QStringLiteral("-q"),
-                     QStringLiteral("0"),  QStringLiteral("-s"),     QString::number(serial)};
+    QStringList args = rawInput(8000);
+    args << QStringLiteral("-Q") << QStringLiteral("--utf8") << QStringLiteral("-q")
+         << QStringLiteral("0") << QStringLiteral("-s") << QString::number(serial);
     for (const QString& c : comments)
         args << QStringLiteral("-c") << c;
     args << QStringLiteral("-o") << out << in;
