@@ -84,19 +84,25 @@ inline QList<QByteArray> pages(const QByteArray& stream)
     return result;
 }
 
-// The stream with the EOS flag of its last page cleared (checksum renewed), as an
-// encoder sends it when it begins the next track without ending this one.
+// A raw page whose checksum is renewed after the test changed its bytes.
+inline void renewChecksum(QByteArray& raw)
+{
+    ogg_page page;
+    page.header = reinterpret_cast<unsigned char*>(raw.data());
+    page.header_len = 27 + static_cast<unsigned char>(raw[26]);
+    page.body = page.header + page.header_len;
+    page.body_len = raw.size() - page.header_len;
+    ogg_page_checksum_set(&page);
+}
+
+// The stream with the EOS flag of its last page cleared, as an encoder sends it
+// when it begins the next track without ending this one.
 inline QByteArray withoutEos(const QByteArray& stream)
 {
     QList<QByteArray> all = pages(stream);
     QByteArray& last = all.last();
     last[5] = char(last[5] & ~0x04);
-    ogg_page page;
-    page.header = reinterpret_cast<unsigned char*>(last.data());
-    page.header_len = 27 + static_cast<unsigned char>(last[26]);
-    page.body = page.header + page.header_len;
-    page.body_len = last.size() - page.header_len;
-    ogg_page_checksum_set(&page);
+    renewChecksum(last);
     QByteArray out;
     for (const QByteArray& p : all)
         out.append(p);

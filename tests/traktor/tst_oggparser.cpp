@@ -242,6 +242,33 @@ private Q_SLOTS:
         }
     }
 
+    void multiplexedStreams_data()
+    {
+        QTest::addColumn<bool>("vorbisFirst");
+        QTest::newRow("Vorbis begins first") << true;
+        QTest::newRow("another codec begins first") << false;
+    }
+
+    // Streams that begin beside a Vorbis stream, in the group of BOS pages that
+    // opens a multiplexed broadcast, neither end it nor keep it from being read.
+    void multiplexedStreams()
+    {
+        QFETCH(bool, vorbisFirst);
+        const QList<QByteArray> vorbis =
+            oggtest::pages(oggtest::encode(m_dir.path(), {"ARTIST=Main", "TITLE=A"}, 601));
+        // A Vorbis BOS page whose packet type is spoiled stands for another codec.
+        QByteArray other = oggtest::pages(oggtest::encode(m_dir.path(), {"TITLE=B"}, 602)).at(0);
+        other[27 + static_cast<unsigned char>(other[26])] = 'X';
+        oggtest::renewChecksum(other);
+        QByteArray stream = vorbisFirst ? vorbis.at(0) + other : other + vorbis.at(0);
+        for (int i = 1; i < vorbis.size(); ++i)
+            stream += vorbis.at(i);
+        Recorder r;
+        ogg_stream_reader reader(r);
+        reader.feed(stream.constData(), std::size_t(stream.size()));
+        QCOMPARE(r.reports, (QList<QPair<QString, QString>>{{"Main", "A"}}));
+    }
+
     // Damage between tracks and inside one: warnings, and every intact track is still
     // reported.
     void damagedBytes()
