@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -42,7 +41,6 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
             &TwitClient::requestToken);
     connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
-    connectOggThread();
 
     oggThread->start(QThread::IdlePriority);
     oscThread->start(QThread::IdlePriority);
@@ -56,7 +54,7 @@ MainDlg::~MainDlg()
     if (oggThread->isRunning())
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
-    oggListenError.clear();
+    oggStopped = true;
     if (oscThread->isRunning())
         oscThread->stop();
     saveSettings();
@@ -183,22 +181,15 @@ void MainDlg::saveSettings()
     oscServerRestart();
 }
 
+// The hub's reports reach the window queued; a failed listen is remembered for
+// the status text. The thread is the failure's receiver, so a failure still
+// queued when the thread is replaced is discarded with it.
 void MainDlg::createOggThread(int port)
 {
     oggThread = new OggThread(port, this);
-}
-
-// The hub's reports reach the window queued; a failed listen is remembered for
-// the status text.
-void MainDlg::connectOggThread()
-{
     connect(&oggThread->hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
             QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen));
-    // A failure queued by a thread that has been replaced since must not be shown.
-    const QPointer<OggThread> thread(oggThread);
-    connect(oggThread, &OggThread::listenFailed, this, [this, thread](const QString& error) {
-        if (thread.isNull() || thread != oggThread)
-            return;
+    connect(oggThread, &OggThread::listenFailed, oggThread, [this](const QString& error) {
         oggListenError = error.isEmpty() ? tr("unknown error") : error;
         updateListenerStatusText();
     });
@@ -210,15 +201,15 @@ void MainDlg::oggServerRestart()
     if (port == appSettings.icecastPort())
         return;
     appSettings.setIcecastPort(port);
-    // A thread that failed to listen is replaced too: the new port may be free.
-    if (!oggThread->isRunning() && oggListenError.isEmpty())
+    // A thread that failed to listen is replaced too, as the new port may be free,
+    // whether or not its failure has reached the window yet.
+    if (oggStopped)
         return;
 
     oggThread->stop();
     delete oggThread;
     oggListenError.clear();
     createOggThread(port);
-    connectOggThread();
     ui.plainTextEditTrackInfo->clear();
     oggThread->start(QThread::IdlePriority);
     updateListenerStatusText();

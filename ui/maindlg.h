@@ -52,7 +52,6 @@ private:
     void updateListenerStatusText();
     QString oggStatusLine() const;
     void createOggThread(int port);
-    void connectOggThread();
 
     void createTrayIcon();
     void loadSettingsToPrefs();
@@ -69,6 +68,8 @@ private:
     OggThread* oggThread = nullptr;
     // Why the Traktor listener does not listen; empty while it does.
     QString oggListenError;
+    // Set at destruction: the Traktor listener is not replaced any more.
+    bool oggStopped = false;
     OscThread* oscThread = nullptr;
     SeratoFileParser* seratoParser = nullptr;
     TwitClient* twitClient = nullptr;

@@ -30,7 +30,7 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// One realistic track: 20 s of 44.1 kHz audio at the encoder's default quality.
+// One realistic track: 40 s of 44.1 kHz mono audio at the encoder's default quality.
 struct Material
 {
     QTemporaryDir dir;
@@ -39,24 +39,24 @@ struct Material
 
     Material()
     {
-        const QString wavPath = dir.filePath(QStringLiteral("long.wav"));
+        const QString rawPath = dir.filePath(QStringLiteral("long.raw"));
         {
-            QFile f(wavPath);
+            QFile f(rawPath);
             f.open(QIODevice::WriteOnly);
-            // Stereo noise-like content so pages are as dense as with music.
-            const int samples = 44100 * 20;
-            QByteArray wav = oggtest::wav(samples * 2, 44100);
+            // Noise-like content so pages are as dense as with music.
+            QByteArray samples = oggtest::pcm(44100 * 40);
             quint32 x = 12345;
-            for (int i = 44; i < wav.size(); ++i) {
+            for (int i = 0; i < samples.size(); ++i) {
                 x = x * 1103515245u + 12345u;
-                wav[i] = char(wav[i] ^ char((x >> 16) & 0x3f));
+                samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
             }
-            f.write(wav);
+            f.write(samples);
         }
         QProcess p;
         const QString out = dir.filePath(QStringLiteral("long.ogg"));
         p.start(QStringLiteral("oggenc"),
-                {"-Q", "-s", "77", "-c", "ARTIST=Bench", "-c", "TITLE=Long", "-o", out, wavPath});
+                oggtest::rawInput(44100) + QStringList{"-Q", "-s", "77", "-c", "ARTIST=Bench", "-c",
+                                                       "TITLE=Long", "-o", out, rawPath});
         p.waitForFinished(120000);
         QFile f(out);
         f.open(QIODevice::ReadOnly);

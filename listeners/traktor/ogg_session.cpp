@@ -24,22 +24,21 @@ bool endOfStream(const boost::system::error_code& error)
     return error == boost::asio::error::eof;
 }
 
-} // namespace
-
-ogg_session::ogg_session(boost::asio::io_context& service, std::uint32_t number, Messanger* hub,
-                         const ogg_server_options& options)
-    : hub_(hub), socket_(service), deadline_(service), options_(options), number_(number),
-      request_(options.max_line_length, options.max_header_bytes), stream_(*this)
-{}
-
-ogg_session::~ogg_session() = default;
-
-std::string ogg_session::error_text(const boost::system::error_code& error)
+// Why a request is refused, as the log says it.
+const char* refusal(source_request_parser::status status)
 {
-    return std::string(error.category().name()) + ':' + std::to_string(error.value());
+    switch (status) {
+    case source_request_parser::status::line_too_long:
+        return "request line too long";
+    case source_request_parser::status::header_too_large:
+        return "request header too large";
+    default:
+        return "invalid request";
+    }
 }
 
-std::string ogg_session::loggable_line(const std::string& line)
+// A request line as it may be logged: an Authorization header loses its value.
+std::string loggable_line(const std::string& line)
 {
     // The source password travels in this header; the log must not keep it.
     static const char name[] = "authorization:";
@@ -53,7 +52,9 @@ std::string ogg_session::loggable_line(const std::string& line)
     return line.substr(0, length) + " (hidden)";
 }
 
-std::string ogg_session::printable(const std::string& text)
+// Control characters of peer-supplied text as \xNN, so a text can never forge or
+// split a line of the event log.
+std::string printable(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
@@ -70,9 +71,19 @@ std::string ogg_session::printable(const std::string& text)
     return out;
 }
 
-void ogg_session::start()
+} // namespace
+
+ogg_session::ogg_session(boost::asio::io_context& service, std::uint32_t number, Messanger* hub,
+                         const ogg_server_options& options)
+    : hub_(hub), socket_(service), deadline_(service), options_(options), number_(number),
+      request_(options.max_line_length, options.max_header_bytes), stream_(*this)
+{}
+
+ogg_session::~ogg_session() = default;
+
+std::string ogg_session::error_text(const boost::system::error_code& error)
 {
-    read_line();
+    return std::string(error.category().name()) + ':' + std::to_string(error.value());
 }
 
 void ogg_session::arm_deadline()
@@ -83,10 +94,17 @@ void ogg_session::arm_deadline()
     });
 }
 
+// Unlike cancel(), this also defeats a time-out that has fired but whose handler
+// is still queued behind the read that just completed.
+void ogg_session::disarm_deadline()
+{
+    deadline_.expires_at(boost::asio::steady_timer::time_point::max());
+}
+
 // Takes the buffered lines one by one; reads only when no complete line is left.
 // The deadline is armed once per line, as a line that trickles in must still
 // arrive within the read time-out.
-void ogg_session::read_line()
+void ogg_session::start()
 {
     for (;;) {
         const source_request_parser::result r = request_.next(pending_.data(), pending_.size());
@@ -106,18 +124,10 @@ void ogg_session::read_line()
             return;
         }
         case source_request_parser::status::invalid_request:
-            deadline_.cancel();
-            event_log::write(boost::format("Session %1%: invalid request") % number_,
-                             event_log::error, 1);
-            return;
         case source_request_parser::status::line_too_long:
-            deadline_.cancel();
-            event_log::write(boost::format("Session %1%: request line too long") % number_,
-                             event_log::error, 1);
-            return;
         case source_request_parser::status::header_too_large:
-            deadline_.cancel();
-            event_log::write(boost::format("Session %1%: request header too large") % number_,
+            disarm_deadline();
+            event_log::write(boost::format("Session %1%: %2%") % number_ % refusal(r.what),
                              event_log::error, 1);
             return;
         case source_request_parser::status::line:
@@ -130,7 +140,7 @@ void ogg_session::read_line()
                              printable(loggable_line(r.text)),
                          event_log::info, 1);
         if (r.what == source_request_parser::status::done) {
-            deadline_.cancel();
+            disarm_deadline();
             boost::asio::async_write(
                 socket_, boost::asio::buffer(okReply, sizeof okReply - 1),
                 [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
@@ -145,14 +155,14 @@ void ogg_session::handle_read_request(const boost::system::error_code& error, st
 {
     pending_.resize(pending_.size() - handshakeChunk + bytes);
     if (error) {
-        deadline_.cancel();
+        disarm_deadline();
         if (!endOfStream(error))
             event_log::write(boost::format("Session %1%: read error (%2%)") % number_ %
                                  error_text(error),
                              event_log::error, 1);
         return;
     }
-    read_line();
+    start();
 }
 
 void ogg_session::handle_write(const boost::system::error_code& error)
@@ -165,13 +175,10 @@ void ogg_session::handle_write(const boost::system::error_code& error)
         return;
     }
     // Clients that do not wait for the reply send stream bytes right behind the
-    // request; they are the stream's first bytes.
-    if (!pending_.empty()) {
-        std::string early;
-        early.swap(pending_);
-        stream_.feed(early.data(), early.size());
-    }
-    std::string().swap(pending_);
+    // request; they are the stream's first bytes. The swap also frees the buffer.
+    std::string early;
+    early.swap(pending_);
+    stream_.feed(early.data(), early.size());
     read_data();
 }
 
@@ -189,7 +196,7 @@ void ogg_session::read_data()
 
 void ogg_session::handle_read(const boost::system::error_code& error, std::size_t bytes)
 {
-    deadline_.cancel();
+    disarm_deadline();
     if (error) {
         if (!endOfStream(error))
             event_log::write(boost::format("Session %1%: read error (%2%)") % number_ %
@@ -212,7 +219,7 @@ void ogg_session::handle_timeout(const boost::system::error_code& error)
         return;
     }
     // A read may have completed after the timer fired but before this handler ran;
-    // it has re-armed the deadline then, and the session is alive.
+    // it has re-armed or disarmed the deadline then, and the session is alive.
     if (deadline_.expiry() > boost::asio::steady_timer::clock_type::now())
         return;
     event_log::write(boost::format("Session %1%: read timeout") % number_, event_log::info, 2);

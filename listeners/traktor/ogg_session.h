@@ -33,7 +33,8 @@ public:
     boost::asio::ip::tcp::socket& socket() { return socket_; }
     std::uint32_t number() const { return number_; }
 
-    // Reads the request line and the headers; called once the socket is connected.
+    // Reads the next request or header line (taken from the bytes already received
+    // when it is there); called once the socket is connected.
     void start();
 
     // Reports artist and title found in one stream's comment texts, if any.
@@ -41,19 +42,14 @@ public:
 
     // "category:value", the form every error takes in the event log.
     static std::string error_text(const boost::system::error_code& error);
-    // Control characters of peer-supplied text as \xNN, so a text can never
-    // forge or split a line of the event log.
-    static std::string printable(const std::string& text);
-    // A request line as it may be logged: an Authorization header loses its value.
-    static std::string loggable_line(const std::string& line);
 
 private:
-    void read_line();
     void handle_read_request(const boost::system::error_code& error, std::size_t bytes);
     void handle_write(const boost::system::error_code& error);
     void read_data();
     void handle_read(const boost::system::error_code& error, std::size_t bytes);
     void arm_deadline();
+    void disarm_deadline();
     void handle_timeout(const boost::system::error_code& error);
 
     // ogg_stream_reader::observer

@@ -210,13 +210,3 @@ void ogg_stream_reader::feed(const char* data, std::size_t size)
         size -= n;
     }
 }
-
-bool ogg_stream_reader::stream_active() const
-{
-    return !d->newStreamExpected;
-}
-
-bool ogg_stream_reader::comments_taken() const
-{
-    return d->commentsTaken;
-}

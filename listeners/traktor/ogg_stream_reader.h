@@ -38,9 +38,6 @@ public:
     // prepare + copy + commit.
     void feed(const char* data, std::size_t size);
 
-    bool stream_active() const;
-    bool comments_taken() const;
-
 private:
     struct state;
     std::unique_ptr<state> d;

@@ -32,12 +32,6 @@ void OggThread::setOptions(const ogg_server_options& options)
     options_ = options;
 }
 
-int OggThread::port() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return port_;
-}
-
 void OggThread::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -46,22 +40,24 @@ void OggThread::run()
     server_.reset();
     service_ = std::make_unique<boost::asio::io_context>(1);
     boost::asio::io_context& service = *service_;
-    const int port = port_;
-    const std::string address = listenAddress_.toStdString();
-    const ogg_server_options options = options_;
-    lock.unlock();
-
     try {
-        const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address_v4(address),
-                                                      static_cast<unsigned short>(port & 0xffff));
-        auto server = std::make_shared<ogg_server>(&hub, service, endpoint, options);
-        const int bound = server->port();
-        lock.lock();
-        server_ = std::move(server);
+        // Built under the lock, so that stop() and the destructor, which release the
+        // server and its service, see everything done to them here, also when the
+        // server could not be built and nothing else ran on this thread.
+        const boost::asio::ip::tcp::endpoint endpoint(
+            boost::asio::ip::make_address_v4(listenAddress_.toStdString()),
+            static_cast<unsigned short>(port_ & 0xffff));
+        server_ = std::make_shared<ogg_server>(&hub, service, endpoint, options_);
+        const int bound = server_->port();
         lock.unlock();
         Q_EMIT listening(bound);
         service.run();
     } catch (const std::exception& e) {
+        // Reported under the lock too: this is the thread's last touch of the object,
+        // and stop() and the destructor take the lock before they release anything.
+        // (The reports are queued to other threads, so nothing runs back into it.)
+        if (!lock.owns_lock())
+            lock.lock();
         event_log::write(std::string("Exception: ") + e.what(), event_log::error, 1);
         Q_EMIT listenFailed(QString::fromLocal8Bit(e.what()));
     }

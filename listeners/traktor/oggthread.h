@@ -30,7 +30,6 @@ public:
 
     // Takes effect at the next start(): tests shorten the deadlines here.
     void setOptions(const ogg_server_options& options);
-    int port() const;
 
     Messanger hub;
 

@@ -9,9 +9,8 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-} // namespace
-
-std::string source_request_parser::trim(const char* data, std::size_t size)
+// Leading and trailing space, tab, CR, LF, VT and FF removed.
+std::string trim(const char* data, std::size_t size)
 {
     std::size_t begin = 0;
     std::size_t end = size;
@@ -21,6 +20,8 @@ std::string source_request_parser::trim(const char* data, std::size_t size)
         --end;
     return std::string(data + begin, end - begin);
 }
+
+} // namespace
 
 source_request_parser::result source_request_parser::next(const char* data, std::size_t size)
 {

@@ -39,12 +39,6 @@ public:
     // and takes at most one line. The caller drops `consumed` bytes afterwards.
     result next(const char* data, std::size_t size);
 
-    bool request_seen() const { return requestSeen_; }
-    bool complete() const { return complete_; }
-
-    // Leading and trailing space, tab, CR, LF, VT and FF removed.
-    static std::string trim(const char* data, std::size_t size);
-
 private:
     std::size_t maxLine_;
     std::size_t maxHeader_;

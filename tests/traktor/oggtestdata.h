@@ -18,38 +18,22 @@
 // Ogg/Vorbis broadcasts made at test time by the real encoder.
 namespace oggtest {
 
-// A mono 16-bit WAV file with a quiet tone.
-inline QByteArray wav(int samples, int rate = 8000)
+// A quiet tone as raw mono 16-bit little-endian samples.
+inline QByteArray pcm(int samples)
 {
-    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    QByteArray out(samples * 2, Qt::Uninitialized);
     for (int i = 0; i < samples; ++i) {
         const auto v = static_cast<qint16>(2000.0 * std::sin(i * 0.07));
-        qToLittleEndian<qint16>(v, pcm.data() + 2 * i);
+        qToLittleEndian<qint16>(v, out.data() + 2 * i);
     }
-    QByteArray out("RIFF");
-    auto u32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian<quint32>(v, b);
-        out.append(b, 4);
-    };
-    auto u16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian<quint16>(v, b);
-        out.append(b, 2);
-    };
-    u32(36 + pcm.size());
-    out.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    out.append("data");
-    u32(pcm.size());
-    out.append(pcm);
     return out;
+}
+
+// The encoder's arguments for a raw mono input at the given rate.
+inline QStringList rawInput(int rate)
+{
+    return {QStringLiteral("-r"), QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-R"),
+            QString::number(rate)};
 }
 
 // One track: a logical stream with the given comments ("TAG=value", UTF-8, in
@@ -57,16 +41,17 @@ inline QByteArray wav(int samples, int rate = 8000)
 inline QByteArray encode(const QString& folder, const QStringList& comments, int serial,
                          int samples = 4000)
 {
-    const QString in = QDir(folder).filePath(QStringLiteral("tone-%1.wav").arg(samples));
+    const QString in = QDir(folder).filePath(QStringLiteral("tone-%1.raw").arg(samples));
     if (!QFile::exists(in)) {
         QFile f(in);
         if (!f.open(QIODevice::WriteOnly))
             return {};
-        f.write(wav(samples));
+        f.write(pcm(samples));
     }
     const QString out = QDir(folder).filePath(QStringLiteral("track-%1.ogg").arg(serial));
-    QStringList args{QStringLiteral("-Q"), QStringLiteral("--utf8"), QStringLiteral("-q"),
-                     QStringLiteral("0"),  QStringLiteral("-s"),     QString::number(serial)};
+    QStringList args = rawInput(8000);
+    args << QStringLiteral("-Q") << QStringLiteral("--utf8") << QStringLiteral("-q")
+         << QStringLiteral("0") << QStringLiteral("-s") << QString::number(serial);
     for (const QString& c : comments)
         args << QStringLiteral("-c") << c;
     args << QStringLiteral("-o") << out << in;
@@ -99,19 +84,25 @@ inline QList<QByteArray> pages(const QByteArray& stream)
     return result;
 }
 
-// The stream with the EOS flag of its last page cleared (checksum renewed), as an
-// encoder sends it when it begins the next track without ending this one.
+// A raw page whose checksum is renewed after the test changed its bytes.
+inline void renewChecksum(QByteArray& raw)
+{
+    ogg_page page;
+    page.header = reinterpret_cast<unsigned char*>(raw.data());
+    page.header_len = 27 + static_cast<unsigned char>(raw[26]);
+    page.body = page.header + page.header_len;
+    page.body_len = raw.size() - page.header_len;
+    ogg_page_checksum_set(&page);
+}
+
+// The stream with the EOS flag of its last page cleared, as an encoder sends it
+// when it begins the next track without ending this one.
 inline QByteArray withoutEos(const QByteArray& stream)
 {
     QList<QByteArray> all = pages(stream);
     QByteArray& last = all.last();
     last[5] = char(last[5] & ~0x04);
-    ogg_page page;
-    page.header = reinterpret_cast<unsigned char*>(last.data());
-    page.header_len = 27 + static_cast<unsigned char>(last[26]);
-    page.body = page.header + page.header_len;
-    page.body_len = last.size() - page.header_len;
-    ogg_page_checksum_set(&page);
+    renewChecksum(last);
     QByteArray out;
     for (const QByteArray& p : all)
         out.append(p);

@@ -97,8 +97,6 @@ public:
         close();
     }
 
-    void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
-
     void close()
     {
         if (fd_ >= 0)
