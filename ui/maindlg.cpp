@@ -57,8 +57,8 @@ MainDlg::~MainDlg()
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
     oggListenError.clear();
-    if (oscThread->isRunning())
-        oscThread->stop();
+    // Even after a failed listen: a port changed below is then only stored.
+    oscThread->stop();
     saveSettings();
     storeWindowGeometry();
     delete prefsDlg;
@@ -230,7 +230,8 @@ void MainDlg::oscServerRestart()
     if (port == appSettings.abletonPort())
         return;
     appSettings.setAbletonPort(port);
-    if (oscThread->isRunning()) {
+    // A thread that failed to listen is started again: the new port may be free.
+    if (oscThread->isRunning() || oscThread->listenFailed()) {
         oscThread->restart(port);
         prefsDlg->infoLbl->setText(
             oggStatusLine() +

@@ -103,7 +103,6 @@ private Q_SLOTS:
     void restartOnAnotherPort();
     void restartOnSamePortKeepsConnections();
     void stopRightAfterStart();
-    void stopAfterFailedStart();
     void stopWithOpenConnections();
     void bindsConfiguredAddressOnly();
     void connectionLimit();
@@ -215,13 +214,18 @@ void TestOscThread::portInUse()
     QCOMPARE(thread.listeningPort(), 0);
     QVERIFY2(log.text().contains(QLatin1String("\tERR\tException: bind: Address already in use\n")),
              qPrintable(log.text()));
+    QVERIFY(thread.listenFailed());
 
-    // Another port brings it back.
+    // Another port brings it back; the stop that came after the thread had
+    // ended must not end that run.
+    thread.stop();
+    QVERIFY(!thread.listenFailed());
     thread.restart(0);
     QTRY_VERIFY(thread.listeningPort() != 0);
     auto socket = connectTo(thread.listeningPort());
     send(*socket, tempo(120));
     QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
+    QVERIFY(thread.isRunning());
 }
 
 void TestOscThread::restartOnAnotherPort()
@@ -237,8 +241,6 @@ void TestOscThread::restartOnAnotherPort()
 
     const int newPort = restartOnFreePort(thread);
     QVERIFY(newPort != 0 && newPort != oldPort);
-    QCOMPARE(thread.currentPort(), newPort);
-    QVERIFY(thread.isRunning());
 
     // The old connection was closed and the old port is no longer open.
     QVERIFY(closedByPeer(*oldSocket));
@@ -286,25 +288,6 @@ void TestOscThread::stopRightAfterStart()
         QVERIFY(thread.isFinished());
         QCOMPARE(thread.listeningPort(), 0);
     }
-}
-
-void TestOscThread::stopAfterFailedStart()
-{
-    // A stop that arrives when the thread has already ended must not end the
-    // next run.
-    QTcpServer other;
-    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
-    OscThread thread(other.serverPort());
-    Recorder recorder(thread.messanger());
-    thread.start();
-    QVERIFY(thread.wait(10000));
-    thread.stop();
-    thread.restart(0);
-    QTRY_VERIFY(thread.listeningPort() != 0);
-    auto socket = connectTo(thread.listeningPort());
-    send(*socket, tempo(120));
-    QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
-    QVERIFY(thread.isRunning());
 }
 
 void TestOscThread::stopWithOpenConnections()
