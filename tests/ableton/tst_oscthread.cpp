@@ -98,7 +98,6 @@ private Q_SLOTS:
     void oscsendMessages_data();
     void oscsendMessages();
     void severalConnections();
-    void messageSplitAcrossReads();
     void portInUse();
     void restartOnAnotherPort();
     void restartOnSamePortKeepsConnections();
@@ -115,16 +114,11 @@ void TestOscThread::oscsendMessages_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("tempo 120") << QStringList{"/pelmora/ableton/tempo", "f", "120"}
                                << "tempo:120.000000";
-    QTest::newRow("tempo 128") << QStringList{"/pelmora/ableton/tempo", "f", "128"}
-                               << "tempo:128.000000";
     QTest::newRow("tempo 127.3") << QStringList{"/pelmora/ableton/tempo", "f", "127.3"}
                                  << "tempo:127.300003";
     QTest::newRow("clip")
         << QStringList{"/pelmora/ableton/clip", "isis", "2", "Track A", "5", "Clip B"}
         << "clip:2|Track A|5|Clip B";
-    QTest::newRow("clip negative integer")
-        << QStringList{"/pelmora/ableton/clip", "isis", "-4", "Bass", "12", "Intro"}
-        << "clip:0|Bass|12|Intro";
     QTest::newRow("clip UTF-8") << QStringList{"/pelmora/ableton/clip",     "isis", "1",
                                                QStringLiteral("L\u012aVE"), "3",    "x"}
                                 << QStringLiteral("clip:1|L\u012aVE|3|x");
@@ -164,11 +158,15 @@ void TestOscThread::severalConnections()
     auto second = connectTo(thread.listeningPort());
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
     QCOMPARE(second->state(), QAbstractSocket::ConnectedState);
-    send(*first, tempo(120));
+    // Each read stands on its own: the clip cut across two reads is lost, the
+    // messages around it are not. The reports in between show that a read was
+    // done before the next one is sent.
+    const QByteArray cut = clip(7, "Deck", 9, "Loop");
+    send(*first, tempo(120) + cut.left(30));
     QTRY_COMPARE(recorder.events.size(), 1);
     send(*second, clip(2, "Track A", 5, "Clip B"));
     QTRY_COMPARE(recorder.events.size(), 2);
-    send(*first, tempo(128));
+    send(*first, cut.mid(30) + tempo(128));
     QTRY_COMPARE(recorder.events,
                  (QStringList{"tempo:120.000000", "clip:2|Track A|5|Clip B", "tempo:128.000000"}));
 
@@ -177,27 +175,6 @@ void TestOscThread::severalConnections()
     send(*second, tempo(90));
     QTRY_COMPARE(recorder.events.size(), 4);
     QCOMPARE(recorder.events.last(), QStringLiteral("tempo:90.000000"));
-}
-
-void TestOscThread::messageSplitAcrossReads()
-{
-    OscThread thread(0);
-    Recorder recorder(thread.messanger());
-    thread.start();
-    QTRY_VERIFY(thread.listeningPort() != 0);
-    auto socket = connectTo(thread.listeningPort());
-
-    // The tempo report shows that the read holding the clip's first part is done.
-    const QByteArray message = clip(2, "Track A", 5, "Clip B");
-    send(*socket, tempo(120) + message.left(30));
-    QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
-    send(*socket, message.mid(30) + tempo(128));
-    QTRY_COMPARE(recorder.events, (QStringList{"tempo:120.000000", "tempo:128.000000"}));
-
-    // Only the last text cut: reported with what arrived.
-    send(*socket, message.left(message.size() - 4));
-    QTRY_COMPARE(recorder.events.size(), 3);
-    QCOMPARE(recorder.events.last(), QStringLiteral("clip:2|Track A|5|Clip"));
 }
 
 void TestOscThread::portInUse()
@@ -393,10 +370,14 @@ void TestOscThread::acceptRetriesAfterDescriptorShortage()
     rlimit saved{};
     QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
     std::vector<int> fillers;
-    auto restore = qScopeGuard([&] {
+    const auto freeDescriptors = [&] {
         for (int fd : fillers)
             ::close(fd);
+        fillers.clear();
         ::setrlimit(RLIMIT_NOFILE, &saved);
+    };
+    auto restore = qScopeGuard([&] {
+        freeDescriptors();
         ::close(client);
     });
     // No descriptor number is left below the limit.
@@ -410,11 +391,7 @@ void TestOscThread::acceptRetriesAfterDescriptorShortage()
     QTRY_VERIFY(
         log.text().contains(QLatin1String("\tWRN\tOSC accept failed: system:24, retrying")));
 
-    for (int fd : fillers)
-        ::close(fd);
-    fillers.clear();
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-
+    freeDescriptors();
     const QByteArray message = tempo(120);
     QCOMPARE(::send(client, message.constData(), size_t(message.size()), 0),
              ssize_t(message.size()));
