@@ -1,12 +1,17 @@
 #pragma once
 
+#include "messanger.h"
+
 #include <QByteArray>
+#include <QObject>
+#include <QStringList>
 #include <QtEndian>
 
 #include <cstdint>
 #include <cstring>
 
-// OSC 1.0 messages as a sender writes them, for feeding the receiver.
+// OSC 1.0 messages as a sender writes them, for feeding the receiver, and a
+// record of what it reports.
 namespace oscmsg {
 
 // An OSC string: the text, at least one NUL, padded to a multiple of 4 bytes.
@@ -52,5 +57,22 @@ inline QByteArray framed(const QByteArray& message)
 {
     return int32(std::uint32_t(message.size())) + message;
 }
+
+// The hub's reports in order, as "tempo:<text>" and "clip:<a>|<b>|<c>|<d>".
+// Across threads they arrive queued, as they would in the main window.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(Messanger* hub)
+    {
+        connect(hub, qOverload<QString>(&Messanger::sendStat), this,
+                [this](const QString& tempo) { events << QStringLiteral("tempo:") + tempo; });
+        connect(hub, qOverload<QStringList>(&Messanger::sendStat), this,
+                [this](const QStringList& clip) {
+                    events << QStringLiteral("clip:") + clip.join(QLatin1Char('|'));
+                });
+    }
+    QStringList events;
+};
 
 } // namespace oscmsg

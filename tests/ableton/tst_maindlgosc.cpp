@@ -33,17 +33,15 @@ void storeAbletonPort(int port)
 
 bool tempoArrives(int port, Messanger* hub)
 {
-    QStringList tempos;
-    QObject receiver;
-    QObject::connect(hub, qOverload<QString>(&Messanger::sendStat), &receiver,
-                     [&](const QString& tempo) { tempos << tempo; });
+    oscmsg::Recorder recorder(hub);
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, quint16(port));
     if (!socket.waitForConnected(5000))
         return false;
     socket.write(oscmsg::tempo(120));
     socket.waitForBytesWritten(5000);
-    return QTest::qWaitFor([&] { return tempos == QStringList{"120.000000"}; }, 5000);
+    return QTest::qWaitFor([&] { return recorder.events == QStringList{"tempo:120.000000"}; },
+                           5000);
 }
 
 } // namespace

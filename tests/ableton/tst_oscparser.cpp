@@ -7,22 +7,6 @@
 
 using namespace oscmsg;
 
-// Records the hub's reports in order: "tempo:<text>" and "clip:<a>|<b>|<c>|<d>".
-class Recorder : public QObject
-{
-public:
-    explicit Recorder(Messanger& hub)
-    {
-        connect(&hub, qOverload<QString>(&Messanger::sendStat), this,
-                [this](const QString& tempo) { events << QStringLiteral("tempo:") + tempo; });
-        connect(&hub, qOverload<QStringList>(&Messanger::sendStat), this,
-                [this](const QStringList& clip) {
-                    events << QStringLiteral("clip:") + clip.join(QLatin1Char('|'));
-                });
-    }
-    QStringList events;
-};
-
 class TestOscParser : public QObject
 {
     Q_OBJECT
@@ -110,7 +94,7 @@ void TestOscParser::feed()
     QFETCH(QStringList, expected);
 
     Messanger hub;
-    Recorder recorder(hub);
+    Recorder recorder(&hub);
     osc_parser parser(&hub);
     for (const QByteArray& read : reads)
         parser.feed(read);
@@ -122,7 +106,7 @@ void TestOscParser::shortClipTypeTag()
     // A type tag token shorter than 8 bytes is the one malformed input that is
     // remarked on.
     Messanger hub;
-    Recorder recorder(hub);
+    Recorder recorder(&hub);
     osc_parser parser(&hub);
     QTest::ignoreMessage(QtDebugMsg, "Error");
     parser.feed(str("/pelmora/ableton/clip") + QByteArray(",isis\0\0", 7) + "\x01" + str("a") +
@@ -141,7 +125,7 @@ void TestOscParser::everySplitOfAStream()
                             "clip:7|Deck|9|Loop"};
     for (int cut = 0; cut <= stream.size(); ++cut) {
         Messanger hub;
-        Recorder recorder(hub);
+        Recorder recorder(&hub);
         osc_parser parser(&hub);
         parser.feed(stream.left(cut));
         const int firstCount = int(recorder.events.size());

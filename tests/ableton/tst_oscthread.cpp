@@ -26,23 +26,6 @@ using namespace oscmsg;
 
 namespace {
 
-// Collects the hub's reports on the test thread, where they arrive queued, as
-// they would in the main window.
-class Recorder : public QObject
-{
-public:
-    explicit Recorder(Messanger* hub)
-    {
-        connect(hub, qOverload<QString>(&Messanger::sendStat), this,
-                [this](const QString& tempo) { events << QStringLiteral("tempo:") + tempo; });
-        connect(hub, qOverload<QStringList>(&Messanger::sendStat), this,
-                [this](const QStringList& clip) {
-                    events << QStringLiteral("clip:") + clip.join(QLatin1Char('|'));
-                });
-    }
-    QStringList events;
-};
-
 int freePort()
 {
     QTcpServer probe;
