@@ -55,8 +55,7 @@ MainDlg::~MainDlg()
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
     oggStopped = true;
-    if (oscThread->isRunning())
-        oscThread->stop();
+    oscThread->stop();
     saveSettings();
     storeWindowGeometry();
     delete prefsDlg;
@@ -221,7 +220,8 @@ void MainDlg::oscServerRestart()
     if (port == appSettings.abletonPort())
         return;
     appSettings.setAbletonPort(port);
-    if (oscThread->isRunning()) {
+    // A thread that failed to listen is started again: the new port may be free.
+    if (oscThread->isRunning() || oscThread->listenFailed()) {
         oscThread->restart(port);
         prefsDlg->infoLbl->setText(
             oggStatusLine() +

@@ -16,6 +16,9 @@ namespace {
 // such a read should not keep that much bookkeeping for the rest of its life.
 constexpr std::size_t retainedTokenCapacity = 4096;
 
+constexpr std::string_view tempoAddress = "/pelmora/ableton/tempo";
+constexpr std::string_view clipAddress = "/pelmora/ableton/clip";
+
 bool contains(const char* data, std::size_t size, std::string_view needle)
 {
     return std::string_view(data, size).find(needle) != std::string_view::npos;
@@ -30,6 +33,37 @@ std::uint32_t bigEndian32(const unsigned char* b)
 const unsigned char* bytesAt(const char* data, std::size_t offset)
 {
     return reinterpret_cast<const unsigned char*>(data + offset);
+}
+
+double floatValue(const unsigned char* bytes)
+{
+    const std::uint32_t bits = bigEndian32(bytes);
+    const bool negative = (bits >> 31) != 0;
+    const int exponent = int((bits >> 23) & 0xffu);
+    const std::uint32_t fraction = bits & 0x7fffffu;
+    float value;
+    if (exponent == 255) {
+        value = std::numeric_limits<float>::infinity();
+    } else {
+        // For exponent 0 this gives a tiny number rather than the subnormal the
+        // bits stand for; both print as zero.
+        const double magnitude = std::ldexp(1.0 + double(fraction) / 8388608.0, exponent - 127);
+        value = float(magnitude);
+    }
+    return negative ? -double(value) : double(value);
+}
+
+QString integerText(const unsigned char* bytes)
+{
+    const std::uint32_t value = bigEndian32(bytes);
+    return QString::number(value > 2147483647u ? 0u : value);
+}
+
+QString stringText(const char* data, std::size_t size)
+{
+    const void* nul = std::memchr(data, 0, size);
+    const std::size_t length = nul ? std::size_t(static_cast<const char*>(nul) - data) : size;
+    return QString::fromUtf8(data, int(length));
 }
 
 } // namespace
@@ -86,7 +120,7 @@ void osc_parser::recognise(const char* data)
             } else {
                 valueBegin = t.begin + t.size - 4;
             }
-            hub->sendMsg(tempoText(bytesAt(data, valueBegin)));
+            hub->sendMsg(QString::number(floatValue(bytesAt(data, valueBegin)), 'f', 6));
         } else if (contains(data + a.begin, a.size, clipAddress)) {
             clipFields.clear();
             if (contains(data + t.begin, t.size, ",isis"))
@@ -141,40 +175,4 @@ void osc_parser::readClipFields(const char* data, std::size_t i)
     if (!readInteger(data, value, j))
         return;
     clipFields.append(stringText(data + value.begin, value.size));
-}
-
-double osc_parser::floatValue(const unsigned char* bytes)
-{
-    const std::uint32_t bits = bigEndian32(bytes);
-    const bool negative = (bits >> 31) != 0;
-    const int exponent = int((bits >> 23) & 0xffu);
-    const std::uint32_t fraction = bits & 0x7fffffu;
-    float value;
-    if (exponent == 255) {
-        value = std::numeric_limits<float>::infinity();
-    } else {
-        // For exponent 0 this gives a tiny number rather than the subnormal the
-        // bits stand for; both print as zero.
-        const double magnitude = std::ldexp(1.0 + double(fraction) / 8388608.0, exponent - 127);
-        value = float(magnitude);
-    }
-    return negative ? -double(value) : double(value);
-}
-
-QString osc_parser::tempoText(const unsigned char* bytes)
-{
-    return QString::number(floatValue(bytes), 'f', 6);
-}
-
-QString osc_parser::integerText(const unsigned char* bytes)
-{
-    const std::uint32_t value = bigEndian32(bytes);
-    return QString::number(value > 2147483647u ? 0u : value);
-}
-
-QString osc_parser::stringText(const char* data, std::size_t size)
-{
-    const void* nul = std::memchr(data, 0, size);
-    const std::size_t length = nul ? std::size_t(static_cast<const char*>(nul) - data) : size;
-    return QString::fromUtf8(data, int(length));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QStringList>
 
 #include <cstddef>
@@ -22,15 +21,6 @@ public:
     // Tokenises one read's bytes, reports what it recognises, and forgets them.
     void feed(const char* data, std::size_t size);
     void feed(const QByteArray& bytes) { feed(bytes.constData(), std::size_t(bytes.size())); }
-
-    static constexpr const char* tempoAddress = "/pelmora/ableton/tempo";
-    static constexpr const char* clipAddress = "/pelmora/ableton/clip";
-
-    // Value conversions of the message arguments (4 bytes, big-endian).
-    static double floatValue(const unsigned char* bytes);
-    static QString tempoText(const unsigned char* bytes);
-    static QString integerText(const unsigned char* bytes);
-    static QString stringText(const char* data, std::size_t size);
 
 private:
     // A token is a run of non-zero bytes and all the 0 bytes that follow it. The

@@ -14,18 +14,19 @@ osc_server::osc_server(Messanger* hub, std::string listenAddress)
       acceptRetryTimer(service), hub(hub), listenAddress(std::move(listenAddress))
 {}
 
-void osc_server::start(int portNumber)
+void osc_server::start(int port)
 {
     service.restart();
-    port = portNumber;
 
     const tcp::endpoint endpoint(asio::ip::make_address_v4(listenAddress),
                                  static_cast<unsigned short>(port & 0xffff));
-    acceptor = std::make_shared<tcp::acceptor>(service);
-    acceptor->open(endpoint.protocol());
-    acceptor->set_option(tcp::acceptor::reuse_address(true));
-    acceptor->bind(endpoint);
-    acceptor->listen(asio::socket_base::max_listen_connections);
+    // Held by the server only once it listens: a failed set-up closes it here.
+    auto opened = std::make_shared<tcp::acceptor>(service);
+    opened->open(endpoint.protocol());
+    opened->set_option(tcp::acceptor::reuse_address(true));
+    opened->bind(endpoint);
+    opened->listen(asio::socket_base::max_listen_connections);
+    acceptor = std::move(opened);
     listeningPort_.store(acceptor->local_endpoint().port());
 
     start_accept();
@@ -54,8 +55,13 @@ void osc_server::start_accept()
 
 void osc_server::handle_accept(const boost::system::error_code& error)
 {
-    if (error == asio::error::operation_aborted || !acceptor)
+    if (!acceptor) {
+        // Stopped after this accept had completed: the connection is not
+        // wanted, and a socket left open would fail every accept of the next
+        // run.
+        pendingConnection->stop();
         return;
+    }
     if (error) {
         // Out of descriptors or memory for a moment: giving up would leave the
         // port open but deaf for the rest of the run, so try again shortly.

@@ -22,7 +22,7 @@ class osc_server
 public:
     // More connections than any sender needs; beyond it a local program could
     // only be exhausting the process's file descriptors.
-    static constexpr std::size_t defaultMaxConnections = 64;
+    static constexpr std::size_t maxConnections = 64;
 
     // listenAddress: the IPv4 address to bind, as text.
     osc_server(Messanger* hub, std::string listenAddress);
@@ -41,13 +41,12 @@ public:
     // After start() threw or returned and the thread that ran it has finished:
     // closes whatever is still open and drops handlers left in the queue (a stop
     // posted after the service had already returned), so that the next start()
-    // is not ended by it. Call only while no thread runs start().
+    // is not ended by them. Call only while no thread runs start().
     void reset();
 
     // The port actually listened on (useful with port 0), 0 while not listening.
     int listeningPort() const { return listeningPort_.load(); }
 
-    void setMaxConnections(std::size_t limit) { maxConnections = limit; }
     void setAcceptRetryDelay(std::chrono::milliseconds delay) { acceptRetryDelay = delay; }
 
 private:
@@ -60,10 +59,8 @@ private:
     connection_ptr pendingConnection;
     std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor;
     boost::asio::steady_timer acceptRetryTimer;
-    int port = 0;
     Messanger* hub;
     std::string listenAddress;
-    std::size_t maxConnections = defaultMaxConnections;
     std::chrono::milliseconds acceptRetryDelay{1000};
     std::atomic<int> listeningPort_{0};
 };

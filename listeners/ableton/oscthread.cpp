@@ -18,9 +18,7 @@ OscThread::OscThread(int port, QObject* parent)
 OscThread::~OscThread()
 {
     // Destroying a running thread would abort the process.
-    if (isRunning())
-        stop();
-    claimServer();
+    stop();
 }
 
 int OscThread::listeningPort() const
@@ -34,17 +32,11 @@ void OscThread::run()
         server->start(port);
     } catch (const std::exception& e) {
         event_log::write(boost::format("Exception: %1%") % e.what(), event_log::error, 1);
-        server->reset();
-        serverReleased.store(true, std::memory_order_release);
+        failed.store(true, std::memory_order_release);
         return;
     }
-    serverReleased.store(true, std::memory_order_release);
+    failed.store(false, std::memory_order_release);
     exec();
-}
-
-void OscThread::claimServer()
-{
-    serverReleased.load(std::memory_order_acquire);
 }
 
 void OscThread::stop()
@@ -52,23 +44,19 @@ void OscThread::stop()
     server->stop();
     quit();
     wait();
-    claimServer();
+    // Takes the server over from the ended thread (see the member).
+    failed.load(std::memory_order_acquire);
     // The thread may have ended on its own before the stop reached it; that
     // stop must not end the next run.
     server->reset();
+    failed.store(false, std::memory_order_relaxed);
 }
 
 void OscThread::restart(int portNumber)
 {
     if (portNumber == port)
         return;
-    if (isRunning()) {
-        server->stop();
-        quit();
-        wait();
-    }
-    claimServer();
-    server->reset();
+    stop();
     // Stored only now: a thread that has just started may still be reading it.
     port = portNumber;
     start(QThread::NormalPriority);

@@ -21,9 +21,11 @@ public:
     ~OscThread() override;
 
     Messanger* messanger() const { return hub; }
-    int currentPort() const { return port; }
     // The port being listened on, 0 while not listening. Any thread.
     int listeningPort() const;
+    // The thread ended because the port could not be opened; until the next
+    // stop() or restart(). Any thread.
+    bool listenFailed() const { return failed.load(std::memory_order_acquire); }
     // For the tests, before the thread starts.
     osc_server* oscServer() const { return server.get(); }
 
@@ -37,15 +39,12 @@ protected:
     void run() override;
 
 private:
-    // After the thread has ended: takes over what it did with the server.
-    void claimServer();
-
     Messanger* hub;
     std::unique_ptr<osc_server> server;
     int port;
-    // The thread hands the server back when run() ends. QThread's own state
-    // (wait(), isRunning()) orders that before what follows, but only through
-    // Qt's own locks; this release/acquire pair states the hand-over where race
-    // checkers see it.
-    std::atomic<bool> serverReleased{false};
+    // Written by the thread as the last thing it does with the server. Reading
+    // it after the thread has ended orders that work before the caller's own
+    // use of the server: QThread::wait() does so too, but through Qt's locks,
+    // which race checkers do not see.
+    std::atomic<bool> failed{false};
 };

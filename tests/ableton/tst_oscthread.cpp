@@ -26,23 +26,6 @@ using namespace oscmsg;
 
 namespace {
 
-// Collects the hub's reports on the test thread, where they arrive queued, as
-// they would in the main window.
-class Recorder : public QObject
-{
-public:
-    explicit Recorder(Messanger* hub)
-    {
-        connect(hub, qOverload<QString>(&Messanger::sendStat), this,
-                [this](const QString& tempo) { events << QStringLiteral("tempo:") + tempo; });
-        connect(hub, qOverload<QStringList>(&Messanger::sendStat), this,
-                [this](const QStringList& clip) {
-                    events << QStringLiteral("clip:") + clip.join(QLatin1Char('|'));
-                });
-    }
-    QStringList events;
-};
-
 int freePort()
 {
     QTcpServer probe;
@@ -98,12 +81,9 @@ private Q_SLOTS:
     void oscsendMessages_data();
     void oscsendMessages();
     void severalConnections();
-    void messageSplitAcrossReads();
     void portInUse();
     void restartOnAnotherPort();
-    void restartOnSamePortKeepsConnections();
     void stopRightAfterStart();
-    void stopAfterFailedStart();
     void stopWithOpenConnections();
     void bindsConfiguredAddressOnly();
     void connectionLimit();
@@ -116,16 +96,11 @@ void TestOscThread::oscsendMessages_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("tempo 120") << QStringList{"/pelmora/ableton/tempo", "f", "120"}
                                << "tempo:120.000000";
-    QTest::newRow("tempo 128") << QStringList{"/pelmora/ableton/tempo", "f", "128"}
-                               << "tempo:128.000000";
     QTest::newRow("tempo 127.3") << QStringList{"/pelmora/ableton/tempo", "f", "127.3"}
                                  << "tempo:127.300003";
     QTest::newRow("clip")
         << QStringList{"/pelmora/ableton/clip", "isis", "2", "Track A", "5", "Clip B"}
         << "clip:2|Track A|5|Clip B";
-    QTest::newRow("clip negative integer")
-        << QStringList{"/pelmora/ableton/clip", "isis", "-4", "Bass", "12", "Intro"}
-        << "clip:0|Bass|12|Intro";
     QTest::newRow("clip UTF-8") << QStringList{"/pelmora/ableton/clip",     "isis", "1",
                                                QStringLiteral("L\u012aVE"), "3",    "x"}
                                 << QStringLiteral("clip:1|L\u012aVE|3|x");
@@ -150,8 +125,6 @@ void TestOscThread::oscsendMessages()
     QVERIFY(oscsend.waitForFinished(10000));
     QCOMPARE(oscsend.exitCode(), 0);
     QTRY_COMPARE(recorder.events, QStringList{expected});
-    thread.stop();
-    QVERIFY(thread.isFinished());
 }
 
 void TestOscThread::severalConnections()
@@ -165,11 +138,15 @@ void TestOscThread::severalConnections()
     auto second = connectTo(thread.listeningPort());
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
     QCOMPARE(second->state(), QAbstractSocket::ConnectedState);
-    send(*first, tempo(120));
+    // Each read stands on its own: the clip cut across two reads is lost, the
+    // messages around it are not. The reports in between show that a read was
+    // done before the next one is sent.
+    const QByteArray cut = clip(7, "Deck", 9, "Loop");
+    send(*first, tempo(120) + cut.left(30));
     QTRY_COMPARE(recorder.events.size(), 1);
     send(*second, clip(2, "Track A", 5, "Clip B"));
     QTRY_COMPARE(recorder.events.size(), 2);
-    send(*first, tempo(128));
+    send(*first, cut.mid(30) + tempo(128));
     QTRY_COMPARE(recorder.events,
                  (QStringList{"tempo:120.000000", "clip:2|Track A|5|Clip B", "tempo:128.000000"}));
 
@@ -178,27 +155,6 @@ void TestOscThread::severalConnections()
     send(*second, tempo(90));
     QTRY_COMPARE(recorder.events.size(), 4);
     QCOMPARE(recorder.events.last(), QStringLiteral("tempo:90.000000"));
-}
-
-void TestOscThread::messageSplitAcrossReads()
-{
-    OscThread thread(0);
-    Recorder recorder(thread.messanger());
-    thread.start();
-    QTRY_VERIFY(thread.listeningPort() != 0);
-    auto socket = connectTo(thread.listeningPort());
-
-    // The tempo report shows that the read holding the clip's first part is done.
-    const QByteArray message = clip(2, "Track A", 5, "Clip B");
-    send(*socket, tempo(120) + message.left(30));
-    QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
-    send(*socket, message.mid(30) + tempo(128));
-    QTRY_COMPARE(recorder.events, (QStringList{"tempo:120.000000", "tempo:128.000000"}));
-
-    // Only the last text cut: reported with what arrived.
-    send(*socket, message.left(message.size() - 4));
-    QTRY_COMPARE(recorder.events.size(), 3);
-    QCOMPARE(recorder.events.last(), QStringLiteral("clip:2|Track A|5|Clip"));
 }
 
 void TestOscThread::portInUse()
@@ -211,17 +167,21 @@ void TestOscThread::portInUse()
     Recorder recorder(thread.messanger());
     thread.start();
     QVERIFY(thread.wait(10000));
-    QVERIFY(thread.isFinished());
     QCOMPARE(thread.listeningPort(), 0);
     QVERIFY2(log.text().contains(QLatin1String("\tERR\tException: bind: Address already in use\n")),
              qPrintable(log.text()));
+    QVERIFY(thread.listenFailed());
 
-    // Another port brings it back.
+    // Another port brings it back; the stop that came after the thread had
+    // ended must not end that run.
+    thread.stop();
+    QVERIFY(!thread.listenFailed());
     thread.restart(0);
     QTRY_VERIFY(thread.listeningPort() != 0);
     auto socket = connectTo(thread.listeningPort());
     send(*socket, tempo(120));
     QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
+    QVERIFY(thread.isRunning());
 }
 
 void TestOscThread::restartOnAnotherPort()
@@ -232,13 +192,13 @@ void TestOscThread::restartOnAnotherPort()
     QTRY_VERIFY(thread.listeningPort() != 0);
     const int oldPort = thread.listeningPort();
     auto oldSocket = connectTo(oldPort);
+    // The same port again changes nothing: the connection stays.
+    thread.restart(0);
     send(*oldSocket, tempo(120));
     QTRY_COMPARE(recorder.events.size(), 1);
 
     const int newPort = restartOnFreePort(thread);
     QVERIFY(newPort != 0 && newPort != oldPort);
-    QCOMPARE(thread.currentPort(), newPort);
-    QVERIFY(thread.isRunning());
 
     // The old connection was closed and the old port is no longer open.
     QVERIFY(closedByPeer(*oldSocket));
@@ -259,22 +219,6 @@ void TestOscThread::restartOnAnotherPort()
     QVERIFY(closedByPeer(*socket));
 }
 
-void TestOscThread::restartOnSamePortKeepsConnections()
-{
-    OscThread thread(0);
-    Recorder recorder(thread.messanger());
-    thread.start();
-    QTRY_VERIFY(thread.listeningPort() != 0);
-    auto socket = connectTo(thread.listeningPort());
-    send(*socket, tempo(120));
-    QTRY_COMPARE(recorder.events.size(), 1);
-
-    thread.restart(0);
-    send(*socket, tempo(128));
-    QTRY_COMPARE(recorder.events, (QStringList{"tempo:120.000000", "tempo:128.000000"}));
-    QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
-}
-
 void TestOscThread::stopRightAfterStart()
 {
     // The stop may reach the server before it listens or after; it must end
@@ -286,25 +230,6 @@ void TestOscThread::stopRightAfterStart()
         QVERIFY(thread.isFinished());
         QCOMPARE(thread.listeningPort(), 0);
     }
-}
-
-void TestOscThread::stopAfterFailedStart()
-{
-    // A stop that arrives when the thread has already ended must not end the
-    // next run.
-    QTcpServer other;
-    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
-    OscThread thread(other.serverPort());
-    Recorder recorder(thread.messanger());
-    thread.start();
-    QVERIFY(thread.wait(10000));
-    thread.stop();
-    thread.restart(0);
-    QTRY_VERIFY(thread.listeningPort() != 0);
-    auto socket = connectTo(thread.listeningPort());
-    send(*socket, tempo(120));
-    QTRY_COMPARE(recorder.events, QStringList{"tempo:120.000000"});
-    QVERIFY(thread.isRunning());
 }
 
 void TestOscThread::stopWithOpenConnections()
@@ -354,37 +279,39 @@ void TestOscThread::connectionLimit()
 {
     LockedLog log;
     OscThread thread(0);
-    thread.oscServer()->setMaxConnections(2);
     Recorder recorder(thread.messanger());
     thread.start();
     QTRY_VERIFY(thread.listeningPort() != 0);
 
-    auto first = connectTo(thread.listeningPort());
-    auto second = connectTo(thread.listeningPort());
-    send(*first, tempo(1));
-    send(*second, tempo(2));
-    QTRY_COMPARE(recorder.events.size(), 2);
+    // A report from each shows that it was accepted, not only queued.
+    std::vector<std::unique_ptr<QTcpSocket>> open;
+    for (std::size_t k = 0; k < osc_server::maxConnections; ++k) {
+        open.push_back(connectTo(thread.listeningPort()));
+        send(*open.back(), tempo(1));
+    }
+    QTRY_COMPARE(std::size_t(recorder.events.size()), osc_server::maxConnections);
 
-    auto third = connectTo(thread.listeningPort());
-    QVERIFY(closedByPeer(*third));
-    QTRY_VERIFY(log.text().contains(QLatin1String("\tWRN\tOSC connection from 127.0.0.1:")));
-    QVERIFY(log.text().contains(QLatin1String("refused: 2 connections open")));
+    auto refused = connectTo(thread.listeningPort());
+    const quint16 refusedPort = refused->localPort();
+    QVERIFY(closedByPeer(*refused));
+    QTRY_VERIFY(log.text().contains(
+        QStringLiteral("\tWRN\tOSC connection from 127.0.0.1:%1 refused: %2 connections open\n")
+            .arg(refusedPort)
+            .arg(osc_server::maxConnections)));
 
-    // The open ones go on; a freed place can be taken again.
-    send(*first, tempo(3));
-    QTRY_COMPARE(recorder.events.size(), 3);
-    second->disconnectFromHost();
-    QTest::qWait(20);
-    std::unique_ptr<QTcpSocket> fourth;
+    // The open ones go on; a freed place can be taken again once the server
+    // has seen the close.
+    send(*open.front(), tempo(2));
+    QTRY_COMPARE(recorder.events.last(), QStringLiteral("tempo:2.000000"));
+    open.back()->disconnectFromHost();
+    std::unique_ptr<QTcpSocket> next;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            fourth = connectTo(thread.listeningPort());
-            send(*fourth, tempo(4));
-            return QTest::qWaitFor([&] { return recorder.events.size() == 4; }, 200);
+            next = connectTo(thread.listeningPort());
+            send(*next, tempo(3));
+            return QTest::qWaitFor([&] { return recorder.events.last() == "tempo:3.000000"; }, 200);
         }(),
         5000);
-    QCOMPARE(recorder.events,
-             (QStringList{"tempo:1.000000", "tempo:2.000000", "tempo:3.000000", "tempo:4.000000"}));
 }
 
 void TestOscThread::acceptRetriesAfterDescriptorShortage()
@@ -408,10 +335,14 @@ void TestOscThread::acceptRetriesAfterDescriptorShortage()
     rlimit saved{};
     QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
     std::vector<int> fillers;
-    auto restore = qScopeGuard([&] {
+    const auto freeDescriptors = [&] {
         for (int fd : fillers)
             ::close(fd);
+        fillers.clear();
         ::setrlimit(RLIMIT_NOFILE, &saved);
+    };
+    auto restore = qScopeGuard([&] {
+        freeDescriptors();
         ::close(client);
     });
     // No descriptor number is left below the limit.
@@ -425,11 +356,7 @@ void TestOscThread::acceptRetriesAfterDescriptorShortage()
     QTRY_VERIFY(
         log.text().contains(QLatin1String("\tWRN\tOSC accept failed: system:24, retrying")));
 
-    for (int fd : fillers)
-        ::close(fd);
-    fillers.clear();
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-
+    freeDescriptors();
     const QByteArray message = tempo(120);
     QCOMPARE(::send(client, message.constData(), size_t(message.size()), 0),
              ssize_t(message.size()));
