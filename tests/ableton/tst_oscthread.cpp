@@ -1,4 +1,4 @@
-#include "lockedlog.h"
+#include "logcapture.h"
 #include "messanger.h"
 #include "osc_server.h"
 #include "oscmessages.h"
@@ -159,7 +159,7 @@ void TestOscThread::severalConnections()
 
 void TestOscThread::portInUse()
 {
-    LockedLog log;
+    LogCapture log;
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::LocalHost, 0));
 
@@ -277,7 +277,7 @@ void TestOscThread::bindsConfiguredAddressOnly()
 
 void TestOscThread::connectionLimit()
 {
-    LockedLog log;
+    LogCapture log;
     OscThread thread(0);
     Recorder recorder(thread.messanger());
     thread.start();
@@ -318,7 +318,7 @@ void TestOscThread::acceptRetriesAfterDescriptorShortage()
 {
     // Out of file descriptors for a moment, accept() fails; the listener must
     // come back once descriptors are free again instead of staying deaf.
-    LockedLog log;
+    LogCapture log;
     OscThread thread(0);
     thread.oscServer()->setAcceptRetryDelay(std::chrono::milliseconds(20));
     Recorder recorder(thread.messanger());

@@ -11,7 +11,7 @@
 #include <string>
 
 // Attaches an in-memory sink to the process-wide event log for its lifetime.
-// The listener thread writes while the test reads, so the text is guarded.
+// Listener threads write while the test reads, so the text is guarded.
 class LogCapture
 {
 public:
@@ -41,6 +41,8 @@ public:
         return result;
     }
     bool contains(const QString& record) const { return records().contains(record); }
+    // The lines as the sink received them, time stamps included.
+    QString text() const { return QString::fromStdString(buffer_.text()); }
 
 private:
     class LockedBuffer : public std::streambuf
