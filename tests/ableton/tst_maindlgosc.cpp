@@ -1,3 +1,4 @@
+#include "freeport.h"
 #include "maindlg.h"
 #include "messanger.h"
 #include "offlinetwitter.h"
@@ -16,14 +17,6 @@
 #include <memory>
 
 namespace {
-
-int freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 void storeAbletonPort(int port)
 {

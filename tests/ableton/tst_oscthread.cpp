@@ -1,3 +1,4 @@
+#include "freeport.h"
 #include "logcapture.h"
 #include "messanger.h"
 #include "osc_server.h"
@@ -25,14 +26,6 @@
 using namespace oscmsg;
 
 namespace {
-
-int freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 // Moves the thread to a port that was free a moment ago. Another process may
 // take it between the probe and the bind, so a few ports are tried.

@@ -1,5 +1,6 @@
 // The Traktor listener over real sockets on 127.0.0.1: the test's own client,
 // real source clients (shout, ffmpeg) and hostile ones.
+#include "freeport.h"
 #include "logcapture.h"
 #include "oggtestdata.h"
 #include "peers.h"
@@ -31,13 +32,6 @@ const QByteArray request("SOURCE /live.ogg HTTP/1.0\r\n"
                          "ice-name: FENK test\r\n"
                          "\r\n");
 const QByteArray okReply("HTTP/1.0 200 OK\r\n\r\n");
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 } // namespace
 

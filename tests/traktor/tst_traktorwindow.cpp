@@ -1,5 +1,6 @@
 // The Traktor listener inside the main window: a broadcast's tracks appear in
 // the track view, and a port the listener cannot have shows in the status text.
+#include "freeport.h"
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "peers.h"
@@ -21,13 +22,6 @@
 namespace {
 
 const QByteArray request("SOURCE /live.ogg HTTP/1.0\r\nContent-Type: application/ogg\r\n\r\n");
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // Connects as soon as the listener thread has opened its port.
 bool connectWhenListening(SourceClient& client, quint16 port)

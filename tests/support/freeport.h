@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QTcpServer>
+
+// A loopback port that was free a moment ago (0 if none could be had). Another
+// process may take it before the test binds it; tests that can, listen on port
+// 0 instead and read the port back.
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
