@@ -9,13 +9,101 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStandardPaths>
+#include <QTabWidget>
+
+#include <functional>
 
 namespace {
+
 const QString geometryKey = QStringLiteral("geometry");
+
+void showValue(QCheckBox* box, bool value)
+{
+    box->setChecked(value);
 }
+void showValue(QSpinBox* box, int value)
+{
+    box->setValue(value);
+}
+void showValue(QLineEdit* edit, const QString& value)
+{
+    edit->setText(value);
+}
+void showValue(QTabWidget* tabs, int value)
+{
+    tabs->setCurrentIndex(value);
+}
+bool shownValue(const QCheckBox* box)
+{
+    return box->isChecked();
+}
+int shownValue(const QSpinBox* box)
+{
+    return box->value();
+}
+QString shownValue(const QLineEdit* edit)
+{
+    return edit->text();
+}
+int shownValue(const QTabWidget* tabs)
+{
+    return tabs->currentIndex();
+}
+
+// A value widget of the preferences and the setting it edits: shown when the
+// window is built, taken back when the dialog closes and at exit.
+struct PrefsField
+{
+    std::function<void(PrefsDlg&, const ApplicationSettings&)> show;
+    // Empty where the value is applied elsewhere.
+    std::function<void(const PrefsDlg&, ApplicationSettings&)> take;
+};
+
+template <class Widget, class Value>
+PrefsField field(Widget* Ui_PrefsDlg::*widget, Value (ApplicationSettings::*get)() const,
+                 void (ApplicationSettings::*set)(Value) = nullptr)
+{
+    PrefsField f;
+    f.show = [=](PrefsDlg& p, const ApplicationSettings& s) { showValue(p.*widget, (s.*get)()); };
+    if (set)
+        f.take = [=](const PrefsDlg& p, ApplicationSettings& s) {
+            (s.*set)(shownValue(p.*widget));
+        };
+    return f;
+}
+
+using S = ApplicationSettings;
+using U = Ui_PrefsDlg;
+const PrefsField prefsFields[] = {
+    field(&U::startUpUpdChBox, &S::checkForUpdateAtStart, &S::setCheckForUpdateAtStart),
+    field(&U::locationChBox, &S::locationServices, &S::setLocationServices),
+    field(&U::checkBoxTracktorProActivate, &S::traktorListenerActive, &S::setTraktorListenerActive),
+    // A changed port is taken by the listener's restart, which compares it
+    // with the setting.
+    field(&U::icecastPortSpBox, &S::icecastPort),
+    field(&U::checkBoxSeratoActivate, &S::seratoListenerActive, &S::setSeratoListenerActive),
+    field(&U::spinBoxSeratoDelay, &S::seratoDelay, &S::setSeratoDelay),
+    field(&U::seratoSessionDirectory, &S::sessionDir, &S::setSessionDir),
+    field(&U::checkBoxMasterClip, &S::masterClip, &S::setMasterClip),
+    field(&U::abeltonPortSpBox, &S::abletonPort),
+    field(&U::activeTwitChBox, &S::activeTwitter, &S::setActiveTwitter),
+    field(&U::checkBoxEnableArtistHashtag, &S::hashtagArtist, &S::setHashtagArtist),
+    field(&U::checkBoxEnableTrackHashtag, &S::hashtagTrack, &S::setHashtagTrack),
+    field(&U::startMessage, &S::startMessage, &S::setStartMessage),
+    field(&U::startHashtag, &S::startHashtag, &S::setStartHashtag),
+    field(&U::stopMessage, &S::stopMessage, &S::setStopMessage),
+    field(&U::stopHashtag, &S::stopHashtag, &S::setStopHashtag),
+    field(&U::playingMessage, &S::playingMessage, &S::setPlayingMessage),
+    field(&U::prefsTabWgt, &S::prefTabIndex, &S::setPrefTabIndex),
+};
+
+} // namespace
 
 MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 {
@@ -132,23 +220,8 @@ void MainDlg::prefsDlgShow()
 void MainDlg::loadSettingsToPrefs()
 {
     PrefsDlg& p = *prefsDlg;
-    p.startUpUpdChBox->setChecked(appSettings.checkForUpdateAtStart());
-    p.locationChBox->setChecked(appSettings.locationServices());
-    p.icecastPortSpBox->setValue(appSettings.icecastPort());
-    p.checkBoxSeratoActivate->setChecked(appSettings.seratoListenerActive());
-    p.spinBoxSeratoDelay->setValue(appSettings.seratoDelay());
-    p.seratoSessionDirectory->setText(appSettings.sessionDir());
-    p.checkBoxMasterClip->setChecked(appSettings.masterClip());
-    p.abeltonPortSpBox->setValue(appSettings.abletonPort());
-    p.activeTwitChBox->setChecked(appSettings.activeTwitter());
-    p.checkBoxEnableArtistHashtag->setChecked(appSettings.hashtagArtist());
-    p.checkBoxEnableTrackHashtag->setChecked(appSettings.hashtagTrack());
-    p.startMessage->setText(appSettings.startMessage());
-    p.startHashtag->setText(appSettings.startHashtag());
-    p.stopMessage->setText(appSettings.stopMessage());
-    p.stopHashtag->setText(appSettings.stopHashtag());
-    p.playingMessage->setText(appSettings.playingMessage());
-    p.prefsTabWgt->setCurrentIndex(appSettings.prefTabIndex());
+    for (const PrefsField& field : prefsFields)
+        field.show(p, appSettings);
 
     p.checkBoxTracktorProActivate->setChecked(true);
     p.checkBoxTracktorProActivate->setEnabled(false);
@@ -157,25 +230,17 @@ void MainDlg::loadSettingsToPrefs()
     p.clearTrackFileBtn->setEnabled(false);
 }
 
+void MainDlg::copyPrefsToSettings()
+{
+    for (const PrefsField& field : prefsFields) {
+        if (field.take)
+            field.take(*prefsDlg, appSettings);
+    }
+}
+
 void MainDlg::saveSettings()
 {
-    const PrefsDlg& p = *prefsDlg;
-    appSettings.setCheckForUpdateAtStart(p.startUpUpdChBox->isChecked());
-    appSettings.setLocationServices(p.locationChBox->isChecked());
-    appSettings.setTraktorListenerActive(p.checkBoxTracktorProActivate->isChecked());
-    appSettings.setSeratoListenerActive(p.checkBoxSeratoActivate->isChecked());
-    appSettings.setSeratoDelay(p.spinBoxSeratoDelay->value());
-    appSettings.setSessionDir(p.seratoSessionDirectory->text());
-    appSettings.setMasterClip(p.checkBoxMasterClip->isChecked());
-    appSettings.setActiveTwitter(p.activeTwitChBox->isChecked());
-    appSettings.setHashtagArtist(p.checkBoxEnableArtistHashtag->isChecked());
-    appSettings.setHashtagTrack(p.checkBoxEnableTrackHashtag->isChecked());
-    appSettings.setStartMessage(p.startMessage->text());
-    appSettings.setStartHashtag(p.startHashtag->text());
-    appSettings.setStopMessage(p.stopMessage->text());
-    appSettings.setStopHashtag(p.stopHashtag->text());
-    appSettings.setPlayingMessage(p.playingMessage->text());
-    appSettings.setPrefTabIndex(p.prefsTabWgt->currentIndex());
+    copyPrefsToSettings();
     oggServerRestart();
     oscServerRestart();
 }
