@@ -1,11 +1,21 @@
 #include "advancedsettings.h"
 #include "applicationsettings.h"
+#include "eventlogfile.h"
 #include "fenktestconfig.h"
+#include "logcapture.h"
+#include "messanger.h"
 #include "testhome.h"
 #include "versionnumber.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
+
+#include <boost/format.hpp>
+
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -53,6 +63,11 @@ void editEverything(ApplicationSettings& s)
     s.setPrefTabIndex(3);
     s.setHashtagArtist(true);
     s.setHashtagTrack(true);
+}
+
+QStringList readLines(const QString& path)
+{
+    return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -181,6 +196,163 @@ private Q_SLOTS:
                                              {"ExtraCaCertificates", a.extraCaCertificates()},
                                              {"ListenAddress", a.listenAddress()}};
         QCOMPARE(values.value(key), expected);
+    }
+
+    void eventLogRecords_data()
+    {
+        QTest::addColumn<bool>("sink");
+        QTest::addColumn<int>("loggerLevel");
+        QTest::addColumn<int>("recordLevel");
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<QString>("written");
+        const QString text = QStringLiteral("\tStream 3 ended after 17 pages");
+        QTest::newRow("no sink") << false << 1 << 1 << 0 << QString();
+        QTest::newRow("info") << true << 1 << 1 << 0 << "INF" + text;
+        QTest::newRow("warning") << true << 1 << 1 << 1 << "WRN" + text;
+        QTest::newRow("error") << true << 1 << 1 << 2 << "ERR" + text;
+        QTest::newRow("unknown severity") << true << 1 << 1 << 3 << "UNK" + text;
+        QTest::newRow("negative severity") << true << 1 << 1 << -1 << "UNK" + text;
+        QTest::newRow("detailed record at level 1") << true << 1 << 2 << 0 << QString();
+        QTest::newRow("level 0 disables") << true << 0 << 0 << 0 << QString();
+        QTest::newRow("level 3 writes detail") << true << 3 << 3 << 0 << "INF" + text;
+    }
+
+    void eventLogRecords()
+    {
+        QFETCH(bool, sink);
+        QFETCH(int, loggerLevel);
+        QFETCH(int, recordLevel);
+        QFETCH(int, severity);
+        QFETCH(QString, written);
+        std::optional<LogCapture> capture;
+        if (sink)
+            capture.emplace(loggerLevel);
+        event_log::record r(boost::format("Stream %1% ended after %2%") % 3 % 17, severity,
+                            recordLevel);
+        r.stream() << " pages";
+        // Both accessors reach the logger the capture is attached to.
+        event_log::logger::get_instance().write(r);
+        if (capture)
+            QCOMPARE(capture->records().join(QLatin1Char('\n')), written);
+    }
+
+    void eventLogTime_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<qint64>("time");
+        QTest::addColumn<QString>("stamp");
+        // POSIX zone rules, so no time zone database is needed.
+        const QByteArray berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+        QTest::newRow("UTC") << QByteArray("UTC0") << 1489483613ll << "2017-Mar-14 09:26:53";
+        QTest::newRow("local") << berlin << 1489483613ll << "2017-Mar-14 10:26:53";
+        QTest::newRow("summer") << berlin << 1504000000ll << "2017-Aug-29 11:46:40";
+        QTest::newRow("new year") << berlin << 1514761199ll << "2017-Dec-31 23:59:59";
+        QTest::newRow("odd offset")
+            << QByteArray("<+0545>-5:45") << 1514761199ll << "2018-Jan-01 04:44:59";
+        QTest::newRow("epoch") << QByteArray("UTC0") << 0ll << "1970-Jan-01 00:00:00";
+    }
+
+    void eventLogTime()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(qint64, time);
+        QFETCH(QString, stamp);
+        const QByteArray before = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const std::string line = event_log::format_line(time, event_log::warning, "x");
+        qputenv("TZ", before);
+        tzset();
+        QCOMPARE(QString::fromStdString(line), stamp + QStringLiteral("\tWRN\tx"));
+    }
+
+    void eventLogFile_data()
+    {
+        QTest::addColumn<int>("linesPerFile"); // 0: the default limit
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("linesPerRun");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("appends across runs") << 0 << 1 << 5 << 2;
+        QTest::newRow("rotates, keeping one old file") << 4 << 1 << 11 << 1;
+        QTest::newRow("a new run counts what is there") << 4 << 1 << 3 << 2;
+        QTest::newRow("concurrent writers") << 50 << 4 << 100 << 1;
+    }
+
+    void eventLogFile()
+    {
+        QFETCH(int, linesPerFile);
+        QFETCH(int, threads);
+        QFETCH(int, linesPerRun);
+        QFETCH(int, runs);
+        const QString text = QStringLiteral("writer %1 line %2 ") + QString(40, QLatin1Char('x'));
+        const qint64 lineSize = 25 + text.arg(0).arg(0, 4).size() + 1;
+        const std::uint64_t limit = linesPerFile > 0 ? linesPerFile * lineSize + lineSize / 2
+                                                     : EventLogFile::defaultSizeLimit;
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QStringLiteral("/data");
+        for (int run = 0; run < runs; ++run) {
+            const EventLogFile file(folder, limit);
+            QVERIFY(file.isOpen());
+            std::vector<std::thread> writers;
+            for (int t = 0; t < threads; ++t) {
+                writers.emplace_back([&text, t, run, linesPerRun] {
+                    for (int i = 0; i < linesPerRun; ++i)
+                        event_log::write(text.arg(t)
+                                             .arg(run * linesPerRun + i, 4, 10, QLatin1Char('0'))
+                                             .toStdString(),
+                                         event_log::info, 1);
+                });
+            }
+            for (std::thread& writer : writers)
+                writer.join();
+        }
+        QCOMPARE(event_log::instance().sink(), nullptr);
+
+        const QStringList current = readLines(folder + QStringLiteral("/events.log"));
+        const QStringList old = readLines(folder + QStringLiteral("/events.log.1"));
+        const int total = threads * linesPerRun * runs;
+        const int perFile = linesPerFile > 0 ? linesPerFile : total;
+        QCOMPARE(current.size(), (total - 1) % perFile + 1);
+        QCOMPARE(old.size(), total > perFile ? perFile : 0);
+        static const QRegularExpression whole(QStringLiteral(
+            "^\\d{4}-\\w{3}-\\d{2} \\d\\d:\\d\\d:\\d\\d\tINF\twriter \\d line \\d{4} x{40}$"));
+        for (const QString& line : old + current)
+            QVERIFY2(whole.match(line).hasMatch(), qPrintable(line));
+        if (threads == 1)
+            QVERIFY(current.last().contains(
+                QStringLiteral("line %1 ").arg(total - 1, 4, 10, QLatin1Char('0'))));
+    }
+
+    // Reports cross from a worker thread queued, in order, and as copies.
+    void hubDeliversInOrderFromAnotherThread()
+    {
+        Messanger hub;
+        QStringList seen;
+        connect(&hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
+                [&seen](const QString& artist, const QString& title) {
+                    seen << artist + QLatin1Char('/') + title;
+                });
+        connect(&hub, QOverload<QString>::of(&Messanger::sendStat), this,
+                [&seen](const QString& tempo) { seen << tempo; });
+        connect(&hub, QOverload<QStringList>::of(&Messanger::sendStat), this,
+                [&seen](const QStringList& clip) { seen << clip.join(QLatin1Char('|')); });
+
+        std::thread worker([&hub] {
+            for (int i = 0; i < 50; ++i)
+                hub.sendMsg(QStringLiteral("Artist %1").arg(i), QStringLiteral("Title %1").arg(i));
+            hub.sendMsg(QStringLiteral("120.000000"));
+            QStringList clip{QStringLiteral("1"), QStringLiteral("Clip"), QStringLiteral("2"),
+                             QStringLiteral("Track")};
+            hub.sendMsg(clip);
+            clip[1] = QStringLiteral("changed after sending");
+        });
+        worker.join();
+        QVERIFY(seen.isEmpty()); // queued, not run on the worker
+        QTRY_COMPARE(seen.size(), 52);
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(seen.at(i), QStringLiteral("Artist %1/Title %1").arg(i));
+        QCOMPARE(seen.at(50), QStringLiteral("120.000000"));
+        QCOMPARE(seen.at(51), QStringLiteral("1|Clip|2|Track"));
     }
 };
 
