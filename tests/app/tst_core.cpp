@@ -1,5 +1,6 @@
 #include "advancedsettings.h"
 #include "applicationsettings.h"
+#include "documentfolder.h"
 #include "eventlogfile.h"
 #include "fenktestconfig.h"
 #include "logcapture.h"
@@ -68,6 +69,17 @@ void editEverything(ApplicationSettings& s)
 QStringList readLines(const QString& path)
 {
     return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Files and (with a trailing slash) folders under root; a file holds its own path.
+void makeTree(const QString& root, const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        if (entry.endsWith(QLatin1Char('/')))
+            QVERIFY(QDir().mkpath(root + QLatin1Char('/') + entry));
+        else
+            QVERIFY(writeFile(root + QLatin1Char('/') + entry, entry.toUtf8()));
+    }
 }
 
 } // namespace
@@ -353,6 +365,97 @@ private Q_SLOTS:
             QCOMPARE(seen.at(i), QStringLiteral("Artist %1/Title %1").arg(i));
         QCOMPARE(seen.at(50), QStringLiteral("120.000000"));
         QCOMPARE(seen.at(51), QStringLiteral("1|Clip|2|Track"));
+    }
+
+    void migration_data()
+    {
+        QTest::addColumn<QString>("documents");
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QStringList>("copied"); // "target=source"
+        QTest::addColumn<QStringList>("absent");
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QStringList>("markerLines"); // unordered
+        const QString docs = QStringLiteral("docs");
+        const QString marker = QStringLiteral("docs/Pelmora/Migrated.log");
+        QTest::newRow("no legacy folder") << docs << QStringList() << QStringList()
+                                          << QStringList{marker} << QString() << QStringList();
+        QTest::newRow("documents folder missing")
+            << "missing/docs" << QStringList() << QStringList() << QStringList{"missing"}
+            << QString() << QStringList();
+        QTest::newRow("empty legacy folder")
+            << docs << QStringList{"docs/Pelmora/"} << QStringList() << QStringList() << marker
+            << QStringList();
+        QTest::newRow("copied, an existing target kept")
+            << docs
+            << QStringList{"docs/Pelmora/2019 set.xml", "docs/Pelmora/Über Nacht.xml",
+                           "docs/Pelmora/notes.txt", "docs/FENK/Über Nacht.xml"}
+            << QStringList{"docs/FENK/2019 set.xml=docs/Pelmora/2019 set.xml",
+                           "docs/FENK/Über Nacht.xml=docs/FENK/Über Nacht.xml"}
+            << QStringList{"docs/FENK/notes.txt"} << marker
+            << QStringList{"Copying @/docs/Pelmora/2019 set.xml to @/docs/FENK/2019 set.xml",
+                           "Copying @/docs/Pelmora/Über Nacht.xml to @/docs/FENK/Über Nacht.xml"};
+        QTest::newRow("any log file means done")
+            << docs << QStringList{"docs/Pelmora/debug.log", "docs/Pelmora/set.xml"}
+            << QStringList() << QStringList{"docs/FENK/set.xml", marker} << QString()
+            << QStringList();
+        QTest::newRow("every occurrence of the name replaced")
+            << "FENK/Documents"
+            << QStringList{"Pelmora/Documents/Pelmora/set.xml", "FENK/Documents/Pelmora/wrong.xml"}
+            << QStringList{"FENK/Documents/FENK/set.xml=Pelmora/Documents/Pelmora/set.xml"}
+            << QStringList{"FENK/Documents/FENK/wrong.xml"}
+            << "Pelmora/Documents/Pelmora/Migrated.log"
+            << QStringList{"Copying @/Pelmora/Documents/Pelmora/set.xml to "
+                           "@/FENK/Documents/FENK/set.xml"};
+        QTest::newRow("case-sensitive replacement")
+            << "fenk" << QStringList{"fenk/Pelmora/set.xml"}
+            << QStringList{"fenk/FENK/set.xml=fenk/Pelmora/set.xml"} << QStringList()
+            << "fenk/Pelmora/Migrated.log"
+            << QStringList{"Copying @/fenk/Pelmora/set.xml to @/fenk/FENK/set.xml"};
+        // Failed copies leave no marker, so the next start tries again.
+        QTest::newRow("a folder in the way")
+            << docs
+            << QStringList{"docs/Pelmora/set.xml", "docs/Pelmora/other.xml", "docs/FENK/set.xml/"}
+            << QStringList{"docs/FENK/other.xml=docs/Pelmora/other.xml"} << QStringList{marker}
+            << QString() << QStringList();
+        QTest::newRow("document folder cannot be made")
+            << docs << QStringList{"docs/FENK", "docs/Pelmora/set.xml"} << QStringList()
+            << QStringList{marker} << QString() << QStringList();
+    }
+
+    void migration()
+    {
+        QFETCH(QString, documents);
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, copied);
+        QFETCH(QStringList, absent);
+        QFETCH(QString, marker);
+        QFETCH(QStringList, markerLines);
+        // Not the default template: that would put the application name into the path.
+        const QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/docs-XXXXXX"));
+        const QString root = dir.path();
+        makeTree(root, tree);
+        if (!documents.startsWith(QLatin1String("missing")))
+            QVERIFY(QDir().mkpath(root + QLatin1Char('/') + documents));
+
+        const QString folder =
+            ensureDocumentFolder(root + QLatin1Char('/') + documents, QStringLiteral("FENK"));
+        QCOMPARE(folder, root + QLatin1Char('/') + documents + QStringLiteral("/FENK"));
+        migrateLegacyTrackLists(folder, QStringLiteral("FENK"));
+
+        for (const QString& entry : copied) {
+            const QStringList parts = entry.split(QLatin1Char('='));
+            QCOMPARE(readFile(root + QLatin1Char('/') + parts.at(0)), parts.at(1).toUtf8());
+        }
+        for (const QString& entry : absent)
+            QVERIFY2(!QFileInfo::exists(root + QLatin1Char('/') + entry), qPrintable(entry));
+        if (marker.isEmpty())
+            return;
+        QStringList lines = readLines(root + QLatin1Char('/') + marker);
+        QVERIFY(QFileInfo::exists(root + QLatin1Char('/') + marker));
+        lines.sort();
+        markerLines.replaceInStrings(QStringLiteral("@"), root);
+        markerLines.sort();
+        QCOMPARE(lines, markerLines);
     }
 };
 
