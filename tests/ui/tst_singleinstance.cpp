@@ -12,21 +12,19 @@
 
 namespace {
 
-std::unique_ptr<QProcess> start(const QString& program, const QString& probeId = QString())
+std::unique_ptr<QProcess> start(const QString& program)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FENK_PROBE_ID"), probeId);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(env);
     process->start(program, QStringList());
     return process;
 }
 
-std::unique_ptr<QProcess> startProbe(const QString& id)
+QString probePath()
 {
-    return start(QCoreApplication::applicationDirPath() + QStringLiteral("/singleinstanceprobe"),
-                 id);
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/singleinstanceprobe");
 }
 
 bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen)
@@ -67,14 +65,14 @@ private Q_SLOTS:
     void laterStartsHandOver()
     {
         QFETCH(QString, before);
-        const QString id = QString::fromLatin1(QTest::currentDataTag());
-        auto first = startProbe(id);
+        const QString probe = probePath();
+        auto first = start(probe);
         QByteArray out;
         QVERIFY(waitForLine(*first, "primary", out));
         if (before == QLatin1String("kill")) {
             first->kill(); // lock and socket files stay behind
             first->waitForFinished();
-            first = startProbe(id);
+            first = start(probe);
             out.clear();
             QVERIFY2(waitForLine(*first, "primary", out), out.constData());
         } else if (before == QLatin1String("garbage")) {
@@ -89,14 +87,18 @@ private Q_SLOTS:
                 }
             }
         } else if (before == QLatin1String("other")) {
-            auto other = startProbe(id + QStringLiteral("-other"));
+            // A copy elsewhere is another program.
+            const QTemporaryDir elsewhere;
+            const QString copy = elsewhere.path() + QStringLiteral("/singleinstanceprobe");
+            QVERIFY(QFile::copy(probe, copy));
+            auto other = start(copy);
             QByteArray otherOut;
             QVERIFY(waitForLine(*other, "primary", otherOut));
             other->kill();
             other->waitForFinished();
         }
         for (int n = 1; n <= 2; ++n) {
-            auto next = startProbe(id);
+            auto next = start(probe);
             QVERIFY(handsOver(next));
             QCOMPARE(next->readAllStandardOutput(), QByteArray("handed-over\n"));
             QVERIFY(waitForLine(*first, "tweetTrack " + QByteArray::number(n) + " msg", out));
