@@ -4,106 +4,19 @@
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
+#include "prefsfields.h"
 #include "seratofileparser.h"
 #include "twitclient.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
-#include <QSpinBox>
 #include <QStandardPaths>
-#include <QTabWidget>
-
-#include <functional>
 
 namespace {
-
 const QString geometryKey = QStringLiteral("geometry");
-
-void showValue(QCheckBox* box, bool value)
-{
-    box->setChecked(value);
 }
-void showValue(QSpinBox* box, int value)
-{
-    box->setValue(value);
-}
-void showValue(QLineEdit* edit, const QString& value)
-{
-    edit->setText(value);
-}
-void showValue(QTabWidget* tabs, int value)
-{
-    tabs->setCurrentIndex(value);
-}
-bool shownValue(const QCheckBox* box)
-{
-    return box->isChecked();
-}
-int shownValue(const QSpinBox* box)
-{
-    return box->value();
-}
-QString shownValue(const QLineEdit* edit)
-{
-    return edit->text();
-}
-int shownValue(const QTabWidget* tabs)
-{
-    return tabs->currentIndex();
-}
-
-// A value widget of the preferences and the setting it edits: shown when the
-// window is built, taken back when the dialog closes and at exit.
-struct PrefsField
-{
-    std::function<void(PrefsDlg&, const ApplicationSettings&)> show;
-    // Empty where the value is applied elsewhere.
-    std::function<void(const PrefsDlg&, ApplicationSettings&)> take;
-};
-
-template <class Widget, class Value>
-PrefsField field(Widget* Ui_PrefsDlg::*widget, Value (ApplicationSettings::*get)() const,
-                 void (ApplicationSettings::*set)(Value) = nullptr)
-{
-    PrefsField f;
-    f.show = [=](PrefsDlg& p, const ApplicationSettings& s) { showValue(p.*widget, (s.*get)()); };
-    if (set)
-        f.take = [=](const PrefsDlg& p, ApplicationSettings& s) {
-            (s.*set)(shownValue(p.*widget));
-        };
-    return f;
-}
-
-using S = ApplicationSettings;
-using U = Ui_PrefsDlg;
-const PrefsField prefsFields[] = {
-    field(&U::startUpUpdChBox, &S::checkForUpdateAtStart, &S::setCheckForUpdateAtStart),
-    field(&U::locationChBox, &S::locationServices, &S::setLocationServices),
-    field(&U::checkBoxTracktorProActivate, &S::traktorListenerActive, &S::setTraktorListenerActive),
-    // A changed port is taken by the listener's restart, which compares it
-    // with the setting.
-    field(&U::icecastPortSpBox, &S::icecastPort),
-    field(&U::checkBoxSeratoActivate, &S::seratoListenerActive, &S::setSeratoListenerActive),
-    field(&U::spinBoxSeratoDelay, &S::seratoDelay, &S::setSeratoDelay),
-    field(&U::seratoSessionDirectory, &S::sessionDir, &S::setSessionDir),
-    field(&U::checkBoxMasterClip, &S::masterClip, &S::setMasterClip),
-    field(&U::abeltonPortSpBox, &S::abletonPort),
-    field(&U::activeTwitChBox, &S::activeTwitter, &S::setActiveTwitter),
-    field(&U::checkBoxEnableArtistHashtag, &S::hashtagArtist, &S::setHashtagArtist),
-    field(&U::checkBoxEnableTrackHashtag, &S::hashtagTrack, &S::setHashtagTrack),
-    field(&U::startMessage, &S::startMessage, &S::setStartMessage),
-    field(&U::startHashtag, &S::startHashtag, &S::setStartHashtag),
-    field(&U::stopMessage, &S::stopMessage, &S::setStopMessage),
-    field(&U::stopHashtag, &S::stopHashtag, &S::setStopHashtag),
-    field(&U::playingMessage, &S::playingMessage, &S::setPlayingMessage),
-    field(&U::prefsTabWgt, &S::prefTabIndex, &S::setPrefTabIndex),
-};
-
-} // namespace
 
 MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 {
@@ -220,8 +133,7 @@ void MainDlg::prefsDlgShow()
 void MainDlg::loadSettingsToPrefs()
 {
     PrefsDlg& p = *prefsDlg;
-    for (const PrefsField& field : prefsFields)
-        field.show(p, appSettings);
+    showSettingsInPrefs(appSettings, p);
 
     p.checkBoxTracktorProActivate->setChecked(true);
     p.checkBoxTracktorProActivate->setEnabled(false);
@@ -232,10 +144,7 @@ void MainDlg::loadSettingsToPrefs()
 
 void MainDlg::copyPrefsToSettings()
 {
-    for (const PrefsField& field : prefsFields) {
-        if (field.take)
-            field.take(*prefsDlg, appSettings);
-    }
+    takeSettingsFromPrefs(*prefsDlg, appSettings);
 }
 
 void MainDlg::saveSettings()
