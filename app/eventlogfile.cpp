@@ -62,15 +62,15 @@ private:
 };
 
 EventLogFile::EventLogFile(const QString& folder, std::uint64_t sizeLimit)
-    : path_(QDir(folder).filePath(QStringLiteral("events.log")))
 {
+    const QString path = QDir(folder).filePath(QStringLiteral("events.log"));
     if (!QDir().mkpath(folder)) {
         qWarning() << "Cannot create the event log folder" << folder;
         return;
     }
-    auto sink = std::make_unique<RotatingSink>(path_, sizeLimit);
+    auto sink = std::make_unique<RotatingSink>(path, sizeLimit);
     if (!sink->isOpen()) {
-        qWarning() << "Cannot open the event log" << path_;
+        qWarning() << "Cannot open the event log" << path;
         return;
     }
     sink_ = std::move(sink);

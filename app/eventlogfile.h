@@ -20,14 +20,10 @@ public:
     EventLogFile(const EventLogFile&) = delete;
     EventLogFile& operator=(const EventLogFile&) = delete;
 
-    bool isOpen() const { return sink_ != nullptr; }
-    QString filePath() const { return path_; }
-
     static QString defaultFolder();
 
 private:
     class RotatingSink;
 
-    QString path_;
     std::unique_ptr<RotatingSink> sink_;
 };
