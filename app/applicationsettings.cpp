@@ -2,8 +2,53 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QVariant>
 
 #include <exception>
+#include <type_traits>
+#include <variant>
+
+struct ApplicationSettings::Setting
+{
+    // A slash files the key under the group before it ("ableton/Port").
+    const char* key;
+    QVariant defaultValue;
+    std::variant<bool ApplicationSettings::*, int ApplicationSettings::*,
+                 QString ApplicationSettings::*>
+        member;
+    // Write-only values are saved, but always load their default.
+    enum Mode { ReadWrite, WriteOnly } mode = ReadWrite;
+};
+
+// Every stored value once, in the order in which the store has always been
+// read and written. A new value is one more row here, plus its getter and setter.
+std::vector<ApplicationSettings::Setting> ApplicationSettings::table()
+{
+    using S = ApplicationSettings;
+    return {
+        {"StartMessage", QStringLiteral("is starting to play from:"), &S::m_startMessage},
+        {"StopMessage", QStringLiteral("just finished playing from:"), &S::m_stopMessage},
+        {"StartHashtag", QStringLiteral("#FENK"), &S::m_startHashtag},
+        {"StopHashtag", QStringLiteral("#FENK"), &S::m_stopHashtag},
+        {"PlayingMessage", QStringLiteral("is now playing \u266B"), &S::m_playingMessage},
+        {"ActiveTwitter", true, &S::m_activeTwitter},
+        {"LocationServices", false, &S::m_locationServices},
+        {"CheckForUpdate", true, &S::m_checkForUpdateAtStart},
+        {"ableton/Port", 8300, &S::m_abletonPort},
+        {"ableton/MasterClip", false, &S::m_masterClip},
+        {"icecast/Port", 8000, &S::m_icecastPort},
+        // The Traktor listener cannot be switched off; whatever was stored is ignored.
+        {"icecast/ListenerActive", true, &S::m_traktorListenerActive, Setting::WriteOnly},
+        {"serato/ListenerActive", true, &S::m_seratoListenerActive},
+        {"serato/Delay", 60, &S::m_seratoDelay},
+        {"serato/SessionDir", defaultSessionDir(), &S::m_sessionDir},
+        {"userInfo/userName", QString(), &S::m_userName},
+        {"userInfo/UID", QString(), &S::m_uid},
+        {"PrefTabIndex", 0, &S::m_prefTabIndex},
+        {"twitter/hashtagArtist", false, &S::m_hashtagArtist},
+        {"twitter/hashtagTrack", false, &S::m_hashtagTrack},
+    };
+}
 
 ApplicationSettings::ApplicationSettings(QObject* parent) : QObject(parent)
 {
@@ -30,77 +75,28 @@ QString ApplicationSettings::defaultSessionDir()
 
 void ApplicationSettings::load()
 {
-    QSettings& s = m_store;
-    m_startMessage =
-        s.value(QStringLiteral("StartMessage"), QStringLiteral("is starting to play from:"))
-            .toString();
-    m_stopMessage =
-        s.value(QStringLiteral("StopMessage"), QStringLiteral("just finished playing from:"))
-            .toString();
-    m_startHashtag = s.value(QStringLiteral("StartHashtag"), QStringLiteral("#FENK")).toString();
-    m_stopHashtag = s.value(QStringLiteral("StopHashtag"), QStringLiteral("#FENK")).toString();
-    m_playingMessage =
-        s.value(QStringLiteral("PlayingMessage"), QString::fromUtf8("is now playing \u266B"))
-            .toString();
-    m_activeTwitter = s.value(QStringLiteral("ActiveTwitter"), true).toBool();
-    m_locationServices = s.value(QStringLiteral("LocationServices"), false).toBool();
-    m_checkForUpdateAtStart = s.value(QStringLiteral("CheckForUpdate"), true).toBool();
-
-    s.beginGroup(QStringLiteral("ableton"));
-    m_abletonPort = s.value(QStringLiteral("Port"), 8300).toInt();
-    m_masterClip = s.value(QStringLiteral("MasterClip"), false).toBool();
-    s.endGroup();
-
-    s.beginGroup(QStringLiteral("icecast"));
-    m_icecastPort = s.value(QStringLiteral("Port"), 8000).toInt();
-    // The Traktor listener cannot be switched off; whatever was stored is ignored.
-    m_traktorListenerActive = true;
-    s.endGroup();
-
-    s.beginGroup(QStringLiteral("serato"));
-    m_seratoListenerActive = s.value(QStringLiteral("ListenerActive"), true).toBool();
-    m_seratoDelay = s.value(QStringLiteral("Delay"), 60).toInt();
-    m_sessionDir = s.value(QStringLiteral("SessionDir"), defaultSessionDir()).toString();
-    s.endGroup();
-
-    m_userName = s.value(QStringLiteral("userInfo/userName"), QString()).toString();
-    m_uid = s.value(QStringLiteral("userInfo/UID"), QString()).toString();
-    m_prefTabIndex = s.value(QStringLiteral("PrefTabIndex"), 0).toInt();
-    m_hashtagArtist = s.value(QStringLiteral("twitter/hashtagArtist"), false).toBool();
-    m_hashtagTrack = s.value(QStringLiteral("twitter/hashtagTrack"), false).toBool();
+    for (const Setting& s : table()) {
+        const QVariant value = s.mode == Setting::WriteOnly
+                                   ? s.defaultValue
+                                   : m_store.value(QLatin1String(s.key), s.defaultValue);
+        // A stored value that does not convert gives the conversion's own result
+        // (0, false, empty), not the default: a port stored as letters loads as 0.
+        std::visit(
+            [this, &value](auto member) {
+                using Value = std::decay_t<decltype(this->*member)>;
+                this->*member = value.value<Value>();
+            },
+            s.member);
+    }
 }
 
 void ApplicationSettings::save()
 {
-    QSettings& s = m_store;
-    s.setValue(QStringLiteral("StartMessage"), m_startMessage);
-    s.setValue(QStringLiteral("StopMessage"), m_stopMessage);
-    s.setValue(QStringLiteral("StartHashtag"), m_startHashtag);
-    s.setValue(QStringLiteral("StopHashtag"), m_stopHashtag);
-    s.setValue(QStringLiteral("PlayingMessage"), m_playingMessage);
-    s.setValue(QStringLiteral("ActiveTwitter"), m_activeTwitter);
-    s.setValue(QStringLiteral("LocationServices"), m_locationServices);
-    s.setValue(QStringLiteral("CheckForUpdate"), m_checkForUpdateAtStart);
-
-    s.beginGroup(QStringLiteral("ableton"));
-    s.setValue(QStringLiteral("Port"), m_abletonPort);
-    s.setValue(QStringLiteral("MasterClip"), m_masterClip);
-    s.endGroup();
-
-    s.beginGroup(QStringLiteral("icecast"));
-    s.setValue(QStringLiteral("Port"), m_icecastPort);
-    s.setValue(QStringLiteral("ListenerActive"), m_traktorListenerActive);
-    s.endGroup();
-
-    s.beginGroup(QStringLiteral("serato"));
-    s.setValue(QStringLiteral("ListenerActive"), m_seratoListenerActive);
-    s.setValue(QStringLiteral("Delay"), m_seratoDelay);
-    s.setValue(QStringLiteral("SessionDir"), m_sessionDir);
-    s.endGroup();
-
-    s.setValue(QStringLiteral("userInfo/userName"), m_userName);
-    s.setValue(QStringLiteral("userInfo/UID"), m_uid);
-    s.setValue(QStringLiteral("PrefTabIndex"), m_prefTabIndex);
-    s.setValue(QStringLiteral("twitter/hashtagArtist"), m_hashtagArtist);
-    s.setValue(QStringLiteral("twitter/hashtagTrack"), m_hashtagTrack);
+    for (const Setting& s : table()) {
+        std::visit(
+            [this, &s](auto member) {
+                m_store.setValue(QLatin1String(s.key), QVariant::fromValue(this->*member));
+            },
+            s.member);
+    }
 }

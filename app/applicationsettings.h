@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <QString>
 
+#include <vector>
+
 // The program's preferences in memory: read from the per-user store when the
 // object is built, written back only when it is destroyed.
 class ApplicationSettings : public QObject
@@ -58,21 +60,26 @@ public:
     static QString defaultSessionDir();
 
 private:
+    // One row of the table of every stored value: key, default and member.
+    struct Setting;
+    static std::vector<Setting> table();
+
     void load();
     void save();
 
     QSettings m_store;
-    bool m_activeTwitter = true;
-    bool m_hashtagArtist = false;
-    bool m_hashtagTrack = false;
-    bool m_locationServices = false;
-    bool m_checkForUpdateAtStart = true;
-    bool m_masterClip = false;
-    bool m_traktorListenerActive = true;
-    bool m_seratoListenerActive = true;
-    int m_icecastPort = 8000;
-    int m_abletonPort = 8300;
-    int m_seratoDelay = 60;
+    // Filled from the table in the constructor; the defaults live there only.
+    bool m_activeTwitter{};
+    bool m_hashtagArtist{};
+    bool m_hashtagTrack{};
+    bool m_locationServices{};
+    bool m_checkForUpdateAtStart{};
+    bool m_masterClip{};
+    bool m_traktorListenerActive{};
+    bool m_seratoListenerActive{};
+    int m_icecastPort{};
+    int m_abletonPort{};
+    int m_seratoDelay{};
     QString m_sessionDir;
     QString m_startMessage;
     QString m_stopMessage;
@@ -81,5 +88,5 @@ private:
     QString m_playingMessage;
     QString m_userName;
     QString m_uid;
-    int m_prefTabIndex = 0;
+    int m_prefTabIndex{};
 };

@@ -9,5 +9,6 @@ QString ensureDocumentFolder(const QString& documentsLocation, const QString& ap
 // One-time copy of the former product's tracklists ("*.xml") into the document
 // folder. The former folder is the document folder's path with every occurrence
 // of the application name replaced by "Pelmora". A "Migrated.log" marker (or any
-// other "*.log" there) means it already ran. Existing targets are never replaced.
+// other "*.log" there) means it already ran; the marker is written only when
+// every tracklist reached the document folder. Existing targets are never replaced.
 void migrateLegacyTrackLists(const QString& documentFolder, const QString& applicationName);

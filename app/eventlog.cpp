@@ -1,7 +1,12 @@
 #include "eventlog.h"
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/format.hpp>
+#include <boost/serialization/singleton.hpp>
+
 #include <chrono>
-#include <cstdio>
+#include <ctime>
+#include <stdexcept>
 
 namespace event_log {
 
@@ -13,7 +18,50 @@ std::int64_t nowSeconds()
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+// Boost's simple format names the months in English whatever the process
+// locale, so the log reads the same on every desktop.
+std::string local_time_text(std::int64_t time)
+{
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    try {
+        if (localtime_r(&t, &local) != nullptr)
+            return boost::posix_time::to_simple_string(boost::posix_time::ptime_from_tm(local));
+    } catch (const std::out_of_range&) {
+        // Outside the years 1400 to 9999: a clock gone wrong must not stop the log.
+    }
+    return std::to_string(time);
+}
+
 } // namespace
+
+template <class Sink> log<Sink>& log<Sink>::get_instance()
+{
+    // Boost keeps its own get_instance() private; both names reach the one logger.
+    return boost::serialization::singleton<log<Sink>>::get_mutable_instance();
+}
+
+template <class Sink> log<Sink>& log<Sink>::get_mutable_instance()
+{
+    return boost::serialization::singleton<log<Sink>>::get_mutable_instance();
+}
+
+template class log<file_logger>;
+
+logger& instance()
+{
+    return logger::get_mutable_instance();
+}
+
+void write(const boost::format& text, int severity, int level)
+{
+    instance().write(record(text, severity, level));
+}
+
+void write(const std::string& text, int severity, int level)
+{
+    instance().write(record(text, severity, level));
+}
 
 record::record(const std::string& text, int severity, int level)
     : time_(nowSeconds()), level_(level), severity_(severity)
@@ -41,18 +89,7 @@ const char* severity_name(int severity)
 
 std::string format_line(std::int64_t time, int severity, const std::string& text)
 {
-    // Month names are fixed here: the application sets the process locale, and a
-    // localised "%b" would make the log format depend on the desktop language.
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d-%s-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  months[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min,
-                  local.tm_sec);
-    std::string line(stamp);
+    std::string line = local_time_text(time);
     line += '\t';
     line += severity_name(severity);
     line += '\t';
@@ -63,6 +100,7 @@ std::string format_line(std::int64_t time, int severity, const std::string& text
 void file_logger::write_line(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    before_line(line.size() + 1);
     out_ << line << std::endl;
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <boost/format.hpp>
-#include <boost/serialization/singleton.hpp>
+#include <boost/format/format_fwd.hpp>
 
 #include <atomic>
 #include <cstdint>
-#include <ctime>
 #include <mutex>
 #include <ostream>
 #include <sstream>
@@ -13,6 +11,8 @@
 
 // Leveled event records of the listeners. Records are always built; they reach a
 // sink only when one is attached and the record's level passes the filter.
+// Callers that build messages with boost::format include <boost/format.hpp>
+// themselves; this header only names the type.
 namespace event_log {
 
 enum severity : int { info = 0, warning = 1, error = 2 };
@@ -48,24 +48,29 @@ class file_logger
 {
 public:
     explicit file_logger(std::ostream& out) : out_(out) {}
+    virtual ~file_logger() = default;
     file_logger(const file_logger&) = delete;
     file_logger& operator=(const file_logger&) = delete;
 
     void write_line(const std::string& line);
+
+protected:
+    // Runs under the lock before a line of the given size (end of line
+    // included) is written, so a file sink can start a new file first.
+    virtual void before_line(std::size_t /*bytes*/) {}
 
 private:
     std::mutex mutex_;
     std::ostream& out_;
 };
 
-template <class Sink> class log : public boost::serialization::singleton<log<Sink>>
+// The process-wide logger, created on first use (the accessors live in
+// eventlog.cpp, where a Boost.Serialization singleton holds the one instance).
+template <class Sink> class log
 {
 public:
-    // Boost keeps its own get_instance() private; both names reach the one logger.
-    static log& get_instance()
-    {
-        return boost::serialization::singleton<log<Sink>>::get_mutable_instance();
-    }
+    static log& get_instance();
+    static log& get_mutable_instance();
 
     void set_sink(Sink* sink) { sink_.store(sink); }
     Sink* sink() const { return sink_.load(); }
@@ -81,26 +86,21 @@ public:
         target->write_line(format_line(r.time(), r.severity(), r.text()));
     }
 
+protected:
+    log() = default;
+
 private:
     std::atomic<Sink*> sink_{nullptr};
     std::atomic<int> level_{1};
 };
 
 using logger = log<file_logger>;
+extern template class log<file_logger>;
 
-inline logger& instance()
-{
-    return logger::get_mutable_instance();
-}
+logger& instance();
 
 // Builds and writes one record through the process-wide logger.
-inline void write(const boost::format& text, int severity, int level)
-{
-    instance().write(record(text, severity, level));
-}
-inline void write(const std::string& text, int severity, int level)
-{
-    instance().write(record(text, severity, level));
-}
+void write(const boost::format& text, int severity, int level);
+void write(const std::string& text, int severity, int level);
 
 } // namespace event_log

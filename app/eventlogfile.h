@@ -1,30 +1,29 @@
 #pragma once
 
-#include "eventlog.h"
-
 #include <QString>
 
-#include <fstream>
+#include <cstdint>
 #include <memory>
 
 // Attaches "events.log" in the per-user application data folder to the
 // process-wide event log for as long as it lives, so a DJ can read afterwards
-// why a track was missed.
+// why a track was missed. Past the size limit the file becomes "events.log.1"
+// (replacing the one before) and a new one starts: hostile input can fill at
+// most twice the limit on disk.
 class EventLogFile
 {
 public:
-    explicit EventLogFile(const QString& folder);
+    static constexpr std::uint64_t defaultSizeLimit = 5 * 1024 * 1024;
+
+    explicit EventLogFile(const QString& folder, std::uint64_t sizeLimit = defaultSizeLimit);
     ~EventLogFile();
     EventLogFile(const EventLogFile&) = delete;
     EventLogFile& operator=(const EventLogFile&) = delete;
 
-    bool isOpen() const { return sink_ != nullptr; }
-    QString filePath() const { return path_; }
-
     static QString defaultFolder();
 
 private:
-    QString path_;
-    std::ofstream stream_;
-    std::unique_ptr<event_log::file_logger> sink_;
+    class RotatingSink;
+
+    std::unique_ptr<RotatingSink> sink_;
 };

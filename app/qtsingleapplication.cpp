@@ -46,17 +46,10 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled
     initialize(defaultAppId());
 }
 
-QtSingleApplication::QtSingleApplication(const QString& appId, int& argc, char** argv)
-    : QApplication(argc, argv)
-{
-    initialize(appId);
-}
-
 QtSingleApplication::~QtSingleApplication() = default;
 
 void QtSingleApplication::initialize(const QString& appId)
 {
-    m_id = appId;
     m_socketPath = socketPathFor(appId);
     m_lock = std::make_unique<QLockFile>(m_socketPath + QStringLiteral(".lock"));
     // Only a dead holder makes the lock stale, never its age: a FENK that has

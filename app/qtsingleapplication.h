@@ -20,8 +20,6 @@ class QtSingleApplication : public QApplication
     Q_OBJECT
 public:
     QtSingleApplication(int& argc, char** argv, bool GUIenabled = true);
-    // For tests: an explicit identity instead of the program file's.
-    QtSingleApplication(const QString& appId, int& argc, char** argv);
     ~QtSingleApplication() override;
 
     // True when another instance holds the lock.
@@ -30,7 +28,6 @@ public:
     bool sendMessage(const QString& message, int timeout = 5000);
     void setActivationWindow(QWidget* window, bool activateOnMessage = true);
     QWidget* activationWindow() const { return m_activationWindow; }
-    QString id() const { return m_id; }
 
     static constexpr int maxMessageBytes = 64 * 1024;
 
@@ -44,7 +41,6 @@ private:
     void initialize(const QString& appId);
     void receiveConnection();
 
-    QString m_id;
     QString m_socketPath;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;

@@ -4,6 +4,7 @@
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
+#include "prefsfields.h"
 #include "seratofileparser.h"
 #include "twitclient.h"
 
@@ -132,23 +133,7 @@ void MainDlg::prefsDlgShow()
 void MainDlg::loadSettingsToPrefs()
 {
     PrefsDlg& p = *prefsDlg;
-    p.startUpUpdChBox->setChecked(appSettings.checkForUpdateAtStart());
-    p.locationChBox->setChecked(appSettings.locationServices());
-    p.icecastPortSpBox->setValue(appSettings.icecastPort());
-    p.checkBoxSeratoActivate->setChecked(appSettings.seratoListenerActive());
-    p.spinBoxSeratoDelay->setValue(appSettings.seratoDelay());
-    p.seratoSessionDirectory->setText(appSettings.sessionDir());
-    p.checkBoxMasterClip->setChecked(appSettings.masterClip());
-    p.abeltonPortSpBox->setValue(appSettings.abletonPort());
-    p.activeTwitChBox->setChecked(appSettings.activeTwitter());
-    p.checkBoxEnableArtistHashtag->setChecked(appSettings.hashtagArtist());
-    p.checkBoxEnableTrackHashtag->setChecked(appSettings.hashtagTrack());
-    p.startMessage->setText(appSettings.startMessage());
-    p.startHashtag->setText(appSettings.startHashtag());
-    p.stopMessage->setText(appSettings.stopMessage());
-    p.stopHashtag->setText(appSettings.stopHashtag());
-    p.playingMessage->setText(appSettings.playingMessage());
-    p.prefsTabWgt->setCurrentIndex(appSettings.prefTabIndex());
+    showSettingsInPrefs(appSettings, p);
 
     p.checkBoxTracktorProActivate->setChecked(true);
     p.checkBoxTracktorProActivate->setEnabled(false);
@@ -157,25 +142,14 @@ void MainDlg::loadSettingsToPrefs()
     p.clearTrackFileBtn->setEnabled(false);
 }
 
+void MainDlg::copyPrefsToSettings()
+{
+    takeSettingsFromPrefs(*prefsDlg, appSettings);
+}
+
 void MainDlg::saveSettings()
 {
-    const PrefsDlg& p = *prefsDlg;
-    appSettings.setCheckForUpdateAtStart(p.startUpUpdChBox->isChecked());
-    appSettings.setLocationServices(p.locationChBox->isChecked());
-    appSettings.setTraktorListenerActive(p.checkBoxTracktorProActivate->isChecked());
-    appSettings.setSeratoListenerActive(p.checkBoxSeratoActivate->isChecked());
-    appSettings.setSeratoDelay(p.spinBoxSeratoDelay->value());
-    appSettings.setSessionDir(p.seratoSessionDirectory->text());
-    appSettings.setMasterClip(p.checkBoxMasterClip->isChecked());
-    appSettings.setActiveTwitter(p.activeTwitChBox->isChecked());
-    appSettings.setHashtagArtist(p.checkBoxEnableArtistHashtag->isChecked());
-    appSettings.setHashtagTrack(p.checkBoxEnableTrackHashtag->isChecked());
-    appSettings.setStartMessage(p.startMessage->text());
-    appSettings.setStartHashtag(p.startHashtag->text());
-    appSettings.setStopMessage(p.stopMessage->text());
-    appSettings.setStopHashtag(p.stopHashtag->text());
-    appSettings.setPlayingMessage(p.playingMessage->text());
-    appSettings.setPrefTabIndex(p.prefsTabWgt->currentIndex());
+    copyPrefsToSettings();
     oggServerRestart();
     oscServerRestart();
 }

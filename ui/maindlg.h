@@ -55,6 +55,7 @@ private:
 
     void createTrayIcon();
     void loadSettingsToPrefs();
+    void copyPrefsToSettings();
     void restoreWindowGeometry();
     void storeWindowGeometry();
 

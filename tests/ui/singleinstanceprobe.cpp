@@ -9,7 +9,7 @@
 
 int main(int argc, char* argv[])
 {
-    QtSingleApplication app(qEnvironmentVariable("FENK_PROBE_ID"), argc, argv);
+    QtSingleApplication app(argc, argv);
     if (app.sendMessage(QStringLiteral("msg"), 5000)) {
         std::puts("handed-over");
         return 0;

@@ -8,28 +8,28 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 namespace {
+
+std::unique_ptr<QProcess> start(const QString& program)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process->setProcessEnvironment(env);
+    process->start(program, QStringList());
+    return process;
+}
 
 QString probePath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/singleinstanceprobe");
 }
 
-std::unique_ptr<QProcess> startProbe(const QString& id)
+bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen)
 {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FENK_PROBE_ID"), id);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process->setProcessEnvironment(env);
-    process->start(probePath(), QStringList());
-    return process;
-}
-
-bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen, int timeout = 10000)
-{
-    QDeadlineTimer deadline(timeout);
+    QDeadlineTimer deadline(10000);
     while (!seen.contains(line + '\n')) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
             return false;
@@ -39,15 +39,11 @@ bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen, in
     return true;
 }
 
-QStringList singleInstanceSockets()
+// A later start hands over to the running instance and exits with 0.
+bool handsOver(const std::unique_ptr<QProcess>& next)
 {
-    const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-    QStringList sockets;
-    for (const QFileInfo& entry :
-         runtime.entryInfoList({QStringLiteral("fenk-single-*")}, QDir::System))
-        if (!entry.fileName().endsWith(QStringLiteral(".lock")))
-            sockets << entry.filePath();
-    return sockets;
+    return next->waitForFinished(10000) && next->exitStatus() == QProcess::NormalExit &&
+           next->exitCode() == 0;
 }
 
 } // namespace
@@ -57,182 +53,116 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void secondStartHandsOverAndExits()
+    void laterStartsHandOver_data()
     {
-        auto first = startProbe(QStringLiteral("hand-over"));
-        QByteArray firstOut;
-        QVERIFY(waitForLine(*first, "primary", firstOut));
-
-        auto second = startProbe(QStringLiteral("hand-over"));
-        QVERIFY(second->waitForFinished(10000));
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(second->readAllStandardOutput(), QByteArray("handed-over\n"));
-
-        QVERIFY(waitForLine(*first, "tweetTrack 1 msg", firstOut));
-        // A third start is one more message, never a second instance.
-        auto third = startProbe(QStringLiteral("hand-over"));
-        QVERIFY(third->waitForFinished(10000));
-        QCOMPARE(third->readAllStandardOutput(), QByteArray("handed-over\n"));
-        QVERIFY(waitForLine(*first, "tweetTrack 2 msg", firstOut));
-        QCOMPARE(firstOut.count("tweetTrack"), 2);
-        first->kill();
-        first->waitForFinished();
+        QTest::addColumn<QString>("before");
+        QTest::newRow("plain") << QString();
+        QTest::newRow("first instance killed") << "kill";
+        QTest::newRow("garbage on the socket") << "garbage";
+        QTest::newRow("another program alongside") << "other";
     }
 
-    void otherProgramsAreIndependent()
+    void laterStartsHandOver()
     {
-        auto one = startProbe(QStringLiteral("program-one"));
-        auto two = startProbe(QStringLiteral("program-two"));
-        QByteArray oneOut, twoOut;
-        QVERIFY(waitForLine(*one, "primary", oneOut));
-        QVERIFY(waitForLine(*two, "primary", twoOut));
-        one->kill();
-        two->kill();
-        one->waitForFinished();
-        two->waitForFinished();
-    }
-
-    void aKilledInstanceDoesNotBlockTheNextStart()
-    {
-        auto first = startProbe(QStringLiteral("crashed"));
+        QFETCH(QString, before);
+        const QString probe = probePath();
+        auto first = start(probe);
         QByteArray out;
         QVERIFY(waitForLine(*first, "primary", out));
-        first->kill(); // no clean-up: lock and socket files stay behind
-        QVERIFY(first->waitForFinished());
-
-        auto next = startProbe(QStringLiteral("crashed"));
-        QByteArray nextOut;
-        QVERIFY2(waitForLine(*next, "primary", nextOut), nextOut.constData());
-        auto later = startProbe(QStringLiteral("crashed"));
-        QVERIFY(later->waitForFinished(10000));
-        QCOMPARE(later->readAllStandardOutput(), QByteArray("handed-over\n"));
-        QVERIFY(waitForLine(*next, "tweetTrack 1 msg", nextOut));
-        next->kill();
-        next->waitForFinished();
-    }
-
-    void garbageOnTheSocketIsIgnored()
-    {
-        auto first = startProbe(QStringLiteral("garbage"));
-        QByteArray out;
-        QVERIFY(waitForLine(*first, "primary", out));
-        const QStringList before = singleInstanceSockets();
-        QVERIFY(!before.isEmpty());
-        for (const QString& path : before) {
-            QLocalSocket socket;
-            socket.connectToServer(path);
-            if (socket.waitForConnected(2000)) {
-                socket.write(QByteArray("\xff\xff\xff\xff", 4) + QByteArray(100, 'x'));
-                socket.waitForBytesWritten(2000);
-                socket.waitForDisconnected(2000);
+        if (before == QLatin1String("kill")) {
+            first->kill(); // lock and socket files stay behind
+            first->waitForFinished();
+            first = start(probe);
+            out.clear();
+            QVERIFY2(waitForLine(*first, "primary", out), out.constData());
+        } else if (before == QLatin1String("garbage")) {
+            const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+            for (const QFileInfo& entry : runtime.entryInfoList(QDir::System)) {
+                QLocalSocket socket;
+                socket.connectToServer(entry.filePath());
+                if (socket.waitForConnected(2000)) {
+                    socket.write(QByteArray("\xff\xff\xff\xff", 4) + QByteArray(100, 'x'));
+                    socket.waitForBytesWritten(2000);
+                    socket.waitForDisconnected(2000);
+                }
             }
+        } else if (before == QLatin1String("other")) {
+            // A copy elsewhere is another program.
+            const QTemporaryDir elsewhere;
+            const QString copy = elsewhere.path() + QStringLiteral("/singleinstanceprobe");
+            QVERIFY(QFile::copy(probe, copy));
+            auto other = start(copy);
+            QByteArray otherOut;
+            QVERIFY(waitForLine(*other, "primary", otherOut));
+            other->kill();
+            other->waitForFinished();
         }
-        auto second = startProbe(QStringLiteral("garbage"));
-        QVERIFY(second->waitForFinished(10000));
-        QCOMPARE(second->readAllStandardOutput(), QByteArray("handed-over\n"));
-        QVERIFY(waitForLine(*first, "tweetTrack 1 msg", out));
+        for (int n = 1; n <= 2; ++n) {
+            auto next = start(probe);
+            QVERIFY(handsOver(next));
+            QCOMPARE(next->readAllStandardOutput(), QByteArray("handed-over\n"));
+            QVERIFY(waitForLine(*first, "tweetTrack " + QByteArray::number(n) + " msg", out));
+        }
+        QCOMPARE(out.count("tweetTrack"), 2);
         first->kill();
         first->waitForFinished();
     }
 
-    // The real program, with its Twitter account pointed at a local fake: a
-    // second start exits at once, the first checks the stored token, and SIGTERM
-    // ends it the way "Quit" does, with its settings saved.
-    void fenkHandsOverAndSavesOnTermination()
+    // The real program: a second start exits at once, and SIGTERM ends it the
+    // way "Quit" does, with its settings saved, also while the start-up's PIN
+    // dialog holds it before its main loop.
+    void fenkEndsCleanlyOnTermination_data()
     {
-        const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
-        QVERIFY(QFileInfo::exists(fenk));
+        QTest::addColumn<bool>("tokenAccepted");
+        QTest::newRow("in the main loop") << true;
+        QTest::newRow("in the PIN dialog") << false;
+    }
+
+    void fenkEndsCleanlyOnTermination()
+    {
+        QFETCH(bool, tokenAccepted);
+        QSettings().clear();
+        QSettings().setValue(QStringLiteral("icecast/Port"), 0);
+        QSettings().setValue(QStringLiteral("ableton/Port"), 0);
         QTemporaryDir certs;
-        QVERIFY(FakeTwitter::makeCertificates(certs.path()));
-        FakeTwitter twitter;
-        QVERIFY(twitter.start(certs.path(), QStringLiteral("server"),
-                              {QStringLiteral("--access-token"), QStringLiteral("4242-Stored"),
-                               QStringLiteral("--access-secret"), QStringLiteral("StoredSecret")}));
-        useApiHost(twitter.host(), certs.path() + QStringLiteral("/ca.pem"));
-        {
-            QSettings store;
-            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"),
-                           QStringLiteral("4242-Stored"));
-            store.setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"),
-                           QStringLiteral("StoredSecret"));
-            // Free ports, so the test never depends on what else runs here.
-            store.setValue(QStringLiteral("icecast/Port"), 0);
-            store.setValue(QStringLiteral("ableton/Port"), 0);
+        std::optional<FakeTwitter> twitter;
+        if (tokenAccepted) {
+            QVERIFY(FakeTwitter::makeCertificates(certs.path()));
+            twitter.emplace();
+            QVERIFY(twitter->start(certs.path(), QStringLiteral("server"),
+                                   {QStringLiteral("--access-token"), QStringLiteral("4242-Key"),
+                                    QStringLiteral("--access-secret"), QStringLiteral("Secret")}));
+            useApiHost(twitter->host(), certs.path() + QStringLiteral("/ca.pem"));
+            QSettings().setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"), "4242-Key");
+            QSettings().setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"), "Secret");
+        } else {
+            QSettings().setValue(QStringLiteral("advanced/TwitterApiHost"), "127.0.0.1:1");
         }
+        QSettings().sync();
+        // The window makes it while being built, after the signal handlers exist.
+        const QString documents = QDir::homePath() + QStringLiteral("/Documents/FENK");
+        QDir(documents).removeRecursively();
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        const QStringList socketsBefore = singleInstanceSockets();
+        const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
+        auto first = start(fenk);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(documents).isDir(), 15000);
+        if (tokenAccepted)
+            QVERIFY(twitter->waitForRequests(1, 15000));
+        QVERIFY(handsOver(start(fenk)));
+        QCOMPARE(first->state(), QProcess::Running);
 
-        QProcess first;
-        first.setProcessEnvironment(env);
-        first.start(fenk, QStringList());
-        QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(singleInstanceSockets().size() > socketsBefore.size(), 15000);
-        QVERIFY(twitter.waitForRequests(1, 15000));
-        const QJsonObject check = twitter.requests().first();
-        QCOMPARE(check.value(QStringLiteral("path")).toString(),
-                 QStringLiteral("/1.1/account/verify_credentials.json"));
-        QVERIFY2(check.value(QStringLiteral("valid")).toBool(),
-                 qPrintable(check.value(QStringLiteral("reason")).toString()));
-
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(fenk, QStringList());
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(first.state(), QProcess::Running);
-
-        first.terminate();
-        QVERIFY(first.waitForFinished(15000));
-        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(first.exitCode(), 0);
-        // Only one start talked to the service.
-        QCOMPARE(twitter.requests().size(), 1);
-
+        first->terminate();
+        QVERIFY(handsOver(first));
         QSettings store;
         store.sync();
         QVERIFY(store.contains(QStringLiteral("geometry")));
-        QCOMPARE(store.value(QStringLiteral("userInfo/userName")).toString(),
-                 QStringLiteral("dj_fenk"));
-        QCOMPARE(store.value(QStringLiteral("userInfo/UID")).toString(), QStringLiteral("4242"));
         QVERIFY(QFileInfo::exists(
             QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
-    }
-
-    // No token and no reachable service: FENK waits in its PIN dialog before its
-    // main loop runs. A logout's SIGTERM must still end it.
-    void terminationDuringThePinDialogEndsFenk()
-    {
-        {
-            QSettings store;
-            store.clear();
-            store.setValue(QStringLiteral("advanced/TwitterApiHost"),
-                           QStringLiteral("127.0.0.1:1"));
-            store.setValue(QStringLiteral("icecast/Port"), 0);
-            store.setValue(QStringLiteral("ableton/Port"), 0);
+        if (tokenAccepted) {
+            // Only one start talked to the service, and what it said was kept.
+            QCOMPARE(twitter->requests().size(), 1);
+            QCOMPARE(store.value(QStringLiteral("userInfo/UID")).toString(), "4242");
         }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        const QStringList socketsBefore = singleInstanceSockets();
-        QProcess fenk;
-        fenk.setProcessEnvironment(env);
-        fenk.start(QStringLiteral(FENK_BINARY_DIR "/fenk"), QStringList());
-        QVERIFY(fenk.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(singleInstanceSockets().size() > socketsBefore.size(), 15000);
-        // The dialog has not necessarily opened yet; either way the signal must end FENK.
-        QTest::qWait(300);
-        fenk.terminate();
-        const bool ended = fenk.waitForFinished(10000);
-        if (!ended) {
-            fenk.kill();
-            fenk.waitForFinished();
-        }
-        QVERIFY(ended);
-        QCOMPARE(fenk.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(fenk.exitCode(), 0);
     }
 };
 
