@@ -1,0 +1,737 @@
+#include "adatchunkparser.h"
+#include "fenktestconfig.h"
+#include "peers.h"
+#include "seratofileparser.h"
+#include "seratotestdata.h"
+#include "testhome.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace seratotest;
+
+namespace {
+
+QString dataFile(const char* name)
+{
+    return QStringLiteral(FENK_TEST_DATA_DIR "/") + QLatin1String(name);
+}
+
+void writeFile(const QString& path, const QByteArray& data, bool append = false)
+{
+    QFile file(path);
+    QVERIFY2(file.open(append ? QIODevice::Append : QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(data), qint64(data.size()));
+}
+
+QByteArray stateText(int row, int field48, const QString& title, const QString& artist)
+{
+    return QByteArray::number(row) + "\r\n" + QByteArray::number(field48) + "\r\n" +
+           title.toUtf8() + "\r\n" + artist.toUtf8() + "\r\n";
+}
+
+struct Latest
+{
+    qint32 row = -1;
+    qint32 field48 = -1;
+    QString title;
+    QString artist;
+};
+
+Latest latestIn(const QByteArray& data, int deck)
+{
+    AdatChunkParser parser;
+    parser.parse(data);
+    Latest l;
+    parser.latestEntry(deck, l.row, l.field48, l.title, l.artist);
+    return l;
+}
+
+struct Report
+{
+    int deck;
+    QString artist;
+    QString title;
+    bool operator==(const Report& o) const
+    {
+        return deck == o.deck && artist == o.artist && title == o.title;
+    }
+};
+using Reports = QList<Report>;
+
+Reports reports(const QSignalSpy& spy)
+{
+    Reports out;
+    for (const QList<QVariant>& args : spy)
+        out.append({args.at(0).toInt(), args.at(1).toString(), args.at(2).toString()});
+    return out;
+}
+
+// Runs SQL through the sqlite3 command-line tool, a writer of its own as Serato is.
+bool sqlite(const QString& db, const QByteArray& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), db});
+    p.write(sql);
+    p.closeWriteChannel();
+    return p.waitForFinished(10000) && p.exitCode() == 0 && p.readAllStandardError().isEmpty();
+}
+
+QByteArray insertEntry(int session, int deck, const char* artist, const char* title)
+{
+    return QByteArrayLiteral(
+               "INSERT INTO history_entry (session_id, deck, artist, name) VALUES (") +
+           QByteArray::number(session) + ",'" + QByteArray::number(deck) + "','" + artist + "','" +
+           title + "');\n";
+}
+
+const QString live = QStringLiteral("L\u012aVE");
+
+} // namespace
+
+Q_DECLARE_METATYPE(Reports)
+
+class TestSerato : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void realFiles_data();
+    void realFiles();
+    void cutAtEveryOffset_data();
+    void cutAtEveryOffset();
+    void syntheticEntries_data();
+    void syntheticEntries();
+
+    void sessionFileIsReadAfterItChanges();
+    void growingSessionFile_data();
+    void growingSessionFile();
+    void newSessionFileAppears();
+    void reviewDelayPerDeck();
+    void stopThenStart();
+    void stateFilesFromEarlierRun_data();
+    void stateFilesFromEarlierRun();
+    void reportedTexts_data();
+    void reportedTexts();
+    void stateFolderIsPrivate_data();
+    void stateFolderIsPrivate();
+
+    void databaseSet_data();
+    void databaseSet();
+    void databaseFaultsAndRecovery();
+
+private:
+    QString sessionPath(const QString& name) const { return sessions->filePath(name); }
+    QString statePath(const char* name) const { return state->filePath(QLatin1String(name)); }
+    QByteArray stateFile(const char* name) const { return readAll(statePath(name)); }
+    QByteArray allStates() const
+    {
+        QByteArray all;
+        for (const QString& name : QDir(state->path()).entryList(QDir::Files, QDir::Name))
+            all += name.toUtf8() + readAll(state->filePath(name));
+        return all;
+    }
+    std::unique_ptr<SeratoFileParser> makeParser(const QString& database = QString())
+    {
+        auto parser = std::make_unique<SeratoFileParser>(QDir(sessions->path()), state->path());
+        parser->setDatabasePath(database);
+        return parser;
+    }
+    QString makeDatabase()
+    {
+        const QString db = sessionPath(QStringLiteral("master.sqlite"));
+        QFile schema(dataFile("serato4/master.sql"));
+        if (!schema.open(QIODevice::ReadOnly) || !sqlite(db, schema.readAll()))
+            return QString();
+        return db;
+    }
+
+    std::unique_ptr<QTemporaryDir> sessions;
+    std::unique_ptr<QTemporaryDir> state;
+};
+
+void TestSerato::init()
+{
+    sessions = std::make_unique<QTemporaryDir>();
+    state = std::make_unique<QTemporaryDir>();
+    QVERIFY(sessions->isValid() && state->isValid());
+}
+
+void TestSerato::cleanup()
+{
+    sessions.reset();
+    state.reset();
+}
+
+void TestSerato::realFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("chunks"); // top-level chunks read, 0 for all
+    QTest::addColumn<int>("deck");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("field48");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+    const auto add = [](const char* file, int deck, int row, int field48, const QString& title,
+                        const QString& artist, int chunks = 0) {
+        QTest::addRow("%s deck %d, %d chunks", file, deck, chunks)
+            << dataFile(file) << chunks << deck << row << field48 << title << artist;
+    };
+    add("serato/mac24_80_open_entry.session", 1, 82, 80, "Big Time Sensuality", "Bj\u00f6rk");
+    add("serato/mac24_80_open_entry.session", 2, -1, -1, QString(), QString());
+    add("serato/mac24_84_two_decks.session", 1, 103, 84, "Lakini's Juice", live);
+    add("serato/mac24_84_two_decks.session", 2, 93, 84, "Take My Anthem", live);
+    add("serato/mac24_1_appended_duplicates.session", 2, 9, 1,
+        "(What's So Funny 'Bout) Peace, Love and Understanding", "Matthew Sweet & Susanna Hoffs");
+    add("serato/win25_1_u64_timestamps.session", 1, 5, 1, "Heaven", "Bio Unit");
+    add("serato/win25_1_u64_timestamps.session", 2, 4, 1, "Night Owl", "Broke For Free");
+    // The header and the first entry, which has no artist field.
+    add("serato/win25_1_u64_timestamps.session", 1, 3, 1,
+        "Origami Repetika - Get Suzie With The Corks", QString(), 2);
+    add("serato/win_tidal_86_unplayed.session", 2, 107, 86, "Laser Evolution", "Doomroar");
+    add("serato/win_tidal_86_unplayed.session", 4, -1, -1, QString(), QString());
+}
+
+void TestSerato::realFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(int, chunks);
+    QFETCH(int, deck);
+    QByteArray data = readAll(file);
+    QVERIFY2(!data.isEmpty(), qPrintable(file));
+    if (chunks > 0)
+        data.truncate(topLevelEnds(data).value(chunks - 1));
+    const Latest l = latestIn(data, deck);
+    QTEST(int(l.row), "row");
+    QTEST(int(l.field48), "field48");
+    QTEST(l.title, "title");
+    QTEST(l.artist, "artist");
+}
+
+void TestSerato::cutAtEveryOffset_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    for (const char* name :
+         {"serato/win25_1_u64_timestamps.session", "serato/win_tidal_86_unplayed.session"})
+        QTest::newRow(name) << readAll(dataFile(name));
+    QTest::newRow("synthetic, surrogate pairs") << sessionFile(
+        {{1, 1, "Song \U0001F3B5", "A"}, {2, 2, "\u6771\u4eac", "\u0416"}, {3, 1, "Third", "B"}});
+}
+
+void TestSerato::cutAtEveryOffset()
+{
+    // The writer appends while we read: whatever the cut, only whole entries
+    // may come out, and the newest whole one per deck.
+    QFETCH(QByteArray, data);
+    const QList<int> ends = topLevelEnds(data);
+    QCOMPARE(ends.last(), data.size());
+    for (int cut = 0; cut <= data.size(); ++cut) {
+        int whole = 0;
+        while (whole < ends.size() && ends.at(whole) <= cut)
+            ++whole;
+        const QByteArray complete = data.left(whole > 0 ? ends.at(whole - 1) : 0);
+        for (int deck = 1; deck <= 2; ++deck) {
+            const Latest got = latestIn(data.left(cut), deck);
+            const Latest want = latestIn(complete, deck);
+            QCOMPARE(got.row, want.row);
+            QCOMPARE(got.title, want.title);
+            QCOMPARE(got.artist, want.artist);
+        }
+    }
+}
+
+void TestSerato::syntheticEntries_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("deck");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+
+    const QString t = QStringLiteral("T");
+    const QString a = QStringLiteral("A");
+    const QByteArray one =
+        chunk("adat", intField(1, 5) + intField(31, 2) + textField(6, t) + textField(7, a));
+    const QByteArray inner =
+        chunk("adat", intField(1, 8) + intField(31, 1) + textField(6, "in") + textField(7, "x"));
+    const QByteArray outer =
+        intField(1, 2) + intField(31, 1) + textField(6, "out") + textField(7, "x");
+    const QByteArray session = sessionFile({{1, 1, "a", "b"}});
+    QTest::newRow("plain bytes") << QByteArray("no entries, ada dat") << 1 << -1 << ""
+                                 << "";
+    QTest::newRow("one entry, asked deck") << one << 2 << 5 << t << a;
+    QTest::newRow("one entry, other deck") << one << 1 << -1 << ""
+                                           << "";
+    QTest::newRow("rows 7 then 3")
+        << sessionFile({{7, 1, "seven", a}, {3, 1, "three", a}}) << 1 << 7 << "seven" << a;
+    QTest::newRow("same row on two decks")
+        << sessionFile({{4, 1, "first", a}, {4, 2, "second", a}}) << 1 << 4 << "second" << a;
+    QTest::newRow("negative row") << sessionFile({{-5, 1, "neg", a}}) << 1 << -1 << ""
+                                  << "";
+    QTest::newRow("no row field") << chunk("adat",
+                                           intField(31, 1) + textField(6, t) + textField(7, a))
+                                  << 1 << -1 << ""
+                                  << "";
+    QTest::newRow("later field replaces earlier")
+        << chunk("adat", intField(1, 2) + intField(31, 1) + textField(6, "old") + textField(7, a) +
+                             textField(6, t))
+        << 1 << 2 << t << a;
+    // Integer fields are 4 bytes whatever their length says.
+    QTest::newRow("row field of length 8")
+        << chunk("adat", field(1, be32(6) + be32(31) + be32(4) + be32(1)) + textField(6, t) +
+                             textField(7, a))
+        << 1 << 6 << t << a;
+    QTest::newRow("unknown field longer than payload")
+        << chunk("adat", intField(1, 3) + intField(31, 1) + textField(6, t) + textField(7, a) +
+                             be32(99) + be32(1000) + textField(6, "lost"))
+        << 1 << 3 << t << a;
+    QTest::newRow("title cut at payload end")
+        << chunk("adat", intField(1, 3) + intField(31, 1) + textField(7, a) + be32(6) + be32(40) +
+                             utf16be("Cut"))
+        << 1 << 3 << "Cut" << a;
+    QTest::newRow("adat inside a payload")
+        << chunk("adat", outer + field(17, inner)) << 1 << 8 << "in"
+        << "x";
+    QTest::newRow("torn adat inside a payload")
+        << chunk("adat", outer + field(17, inner.left(inner.size() - 3))) << 1 << 2 << "out"
+        << "x";
+    QTest::newRow("length past the end") << session + inner.left(20) << 1 << 1 << "a"
+                                         << "b";
+    QTest::newRow("length field cut") << session + QByteArray("adat\0\0", 6) << 1 << 1 << "a"
+                                      << "b";
+    QTest::newRow("negative length")
+        << session + "adat" + be32(0xfffffff0u) + inner.mid(8) << 1 << 1 << "a"
+        << "b";
+    const auto titled = [](const char* hex) {
+        return chunk("adat", intField(1, 1) + intField(31, 1) + field(6, QByteArray::fromHex(hex)) +
+                                 textField(7, "x"));
+    };
+    QTest::newRow("latin-1 in utf-16") << titled("004100720074") << 1 << 1 << "Art"
+                                       << "x";
+    QTest::newRow("euro sign") << titled("20ac0000") << 1 << 1 << "\u20ac"
+                               << "x";
+    QTest::newRow("surrogate pair") << titled("d83cdfb50000") << 1 << 1 << "\U0001F3B5"
+                                    << "x";
+    QTest::newRow("lone surrogates") << titled("d83c0041dfb5") << 1 << 1 << "\ufffdA\ufffd"
+                                     << "x";
+    QTest::newRow("byte order mark") << titled("feff00410000") << 1 << 1 << "A"
+                                     << "x";
+    QTest::newRow("odd length") << titled("4100e9fc00") << 1 << 1 << "A\u00e9\u00fc"
+                                << "x";
+}
+
+void TestSerato::syntheticEntries()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, deck);
+    const Latest l = latestIn(data, deck);
+    QTEST(int(l.row), "row");
+    QTEST(l.title, "title");
+    QTEST(l.artist, "artist");
+    if (l.row < 0)
+        QCOMPARE(l.field48, -1);
+}
+
+void TestSerato::sessionFileIsReadAfterItChanges()
+{
+    const QString file = sessionPath(QStringLiteral("84.session"));
+    QVERIFY(QFile::copy(dataFile("serato/mac24_84_two_decks.session"), file));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(10);
+    QCOMPARE(parser->sourceStatus(), "watching folder " + QDir(sessions->path()).absolutePath());
+    // Starting only puts the file under watch.
+    QVERIFY(QDir(state->path()).entryList(QDir::Files).isEmpty());
+
+    writeFile(file, chunk("oren", QByteArray(12, 'x')), true);
+    QTRY_COMPARE(spy.count(), 2);
+    QCOMPARE(reports(spy), (Reports{{1, live, "Lakini's Juice"}, {2, live, "Take My Anthem"}}));
+    QCOMPARE(stateFile("Deck2.lastposted"), stateText(93, 84, "Take My Anthem", live));
+
+    SeratoFileParser missing(QDir(sessionPath("missing")), state->path());
+    missing.startWatching(0);
+    QCOMPARE(missing.sourceStatus(), "folder " + sessionPath("missing") + " is missing");
+}
+
+void TestSerato::growingSessionFile_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    for (const char* name :
+         {"serato/mac24_1_appended_duplicates.session", "serato/win25_1_u64_timestamps.session"})
+        QTest::newRow(name) << readAll(dataFile(name));
+    QTest::newRow("synthetic, four decks") << sessionFile({{1, 1, "One", "\u0416\u0443\u043a"},
+                                                           {2, 3, "Two \U0001F3B5", "B"},
+                                                           {3, 4, "\u6771\u4eac", "C"},
+                                                           {4, 2, "Four", "D"}});
+}
+
+void TestSerato::growingSessionFile()
+{
+    // The file grows as the writer grows it, each entry possibly seen half-written.
+    QFETCH(QByteArray, data);
+    const QList<int> ends = topLevelEnds(data);
+    const QString file = sessionPath(QStringLiteral("1.session"));
+    writeFile(file, data.left(ends.first()));
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(5);
+
+    Reports expected;
+    QMap<int, qint32> reportedRow;
+    for (int i = 1; i < ends.size(); ++i) {
+        const QByteArray entry = data.mid(ends.at(i - 1), ends.at(i) - ends.at(i - 1));
+        AdatChunkParser one;
+        one.parse(entry);
+        const int deck = one.rowsByDeck().firstKey();
+        Report r{deck, QString(), QString()};
+        qint32 row = -1;
+        qint32 field48 = -1;
+        one.latestEntry(deck, row, field48, r.title, r.artist);
+
+        // Nothing may come of a torn entry: the decks' memory stays as it was.
+        const QByteArray before = allStates();
+        const int half = entry.size() / 2;
+        const int most = entry.size() - 3;
+        writeFile(file, entry.left(half), true);
+        parser->OnFileChanged(file);
+        writeFile(file, entry.mid(half, most - half), true);
+        parser->OnFileChanged(file);
+        QCOMPARE(allStates(), before);
+        writeFile(file, entry.mid(most), true);
+
+        if (row > reportedRow.value(deck, -1) && !r.title.isEmpty() && !r.artist.isEmpty()) {
+            expected.append(r);
+            reportedRow[deck] = row;
+            QVERIFY(spy.wait(5000)); // only the watcher's notice can bring it
+        } else {
+            parser->OnFileChanged(file);
+            QCOMPARE(allStates(), before); // no review started
+        }
+    }
+    QCOMPARE(reports(spy), expected);
+}
+
+void TestSerato::newSessionFileAppears()
+{
+    const QString older = sessionPath(QStringLiteral("1.session"));
+    writeFile(older, sessionFile({{1, 1, "Old", "A"}}));
+    QFile f(older);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                          QFileDevice::FileModificationTime));
+    f.close();
+    QVERIFY(QDir(sessions->path()).mkdir(QStringLiteral("3.session"))); // a folder is no file
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(0);
+
+    writeFile(sessionPath(QStringLiteral("2.session")), sessionFile({{5, 2, "New", "B"}}));
+    QTRY_COMPARE(spy.count(), 1);
+    // The older file's entry was not read: it would have come before this one.
+    writeFile(sessionPath(QStringLiteral("2.session")), oent({6, 2, "Newer", "B"}), true);
+    QTRY_COMPARE(spy.count(), 2);
+    QCOMPARE(reports(spy), (Reports{{2, "B", "New"}, {2, "B", "Newer"}}));
+}
+
+void TestSerato::reviewDelayPerDeck()
+{
+    // Deck 3 is replaced before its delay runs out: only the second entry
+    // counts, a full delay after it. Deck 2 arriving does not hold up deck 1.
+    const int delay = 400;
+    const QString file = sessionPath(QStringLiteral("1.session"));
+    writeFile(file, header());
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    QList<qint64> at;
+    QElapsedTimer clock;
+    connect(parser.get(), &SeratoFileParser::SeratoDataReady, this,
+            [&] { at.append(clock.elapsed()); });
+    parser->startWatching(delay);
+
+    writeFile(file, oent({1, 1, "One", "A"}) + oent({2, 3, "First", "C"}), true);
+    clock.start();
+    parser->OnFileChanged(file);
+    QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= delay / 2; }));
+    writeFile(file, oent({3, 2, "Two", "B"}) + oent({4, 3, "Second", "C"}), true);
+    parser->OnFileChanged(file);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 5000);
+    QCOMPARE(reports(spy), (Reports{{1, "A", "One"}, {2, "B", "Two"}, {3, "C", "Second"}}));
+    // Coarse timers may fire up to 5 % early.
+    QVERIFY2(at[0] >= delay * 9 / 10 && at[0] < delay * 3 / 2, qPrintable(QString::number(at[0])));
+    QVERIFY2(at[2] >= delay * 3 / 2 * 9 / 10, qPrintable(QString::number(at[2])));
+}
+
+void TestSerato::stopThenStart()
+{
+    const QString file = sessionPath(QStringLiteral("1.session"));
+    writeFile(file, sessionFile({{3, 1, "Three", "A"}}));
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(0);
+    writeFile(file, "tail", true);
+    QTRY_COMPARE(spy.count(), 1);
+    QVERIFY(QFile::exists(statePath("Deck1.lastposted")));
+
+    parser->stopWatching();
+    QCOMPARE(parser->sourceStatus(), "stopped");
+    QVERIFY(QDir(state->path()).entryList(QDir::Files).isEmpty());
+    writeFile(file, "unwatched", true);
+    parser->startWatching(0);
+    // The deck's memory is gone: the same entry counts as new again.
+    writeFile(file, "more", true);
+    QTRY_COMPARE(spy.count(), 2);
+    QCOMPARE(reports(spy).at(1), (Report{1, "A", "Three"}));
+}
+
+void TestSerato::stateFilesFromEarlierRun_data()
+{
+    QTest::addColumn<QByteArray>("played"); // empty: no file
+    QTest::addColumn<QByteArray>("posted");
+    QTest::addColumn<bool>("reviewed");
+    QTest::addColumn<bool>("reported");
+    // The file's newest entry on deck 1 is row 103.
+    const auto state = [](int row) { return stateText(row, 84, "Before", "B"); };
+    QTest::newRow("older rows") << state(100) << state(100) << true << true;
+    QTest::newRow("played already") << state(103) << state(90) << false << false;
+    QTest::newRow("played later") << state(120) << QByteArray() << false << false;
+    QTest::newRow("posted already") << state(50) << state(103) << true << false;
+    QTest::newRow("garbage state")
+        << QByteArray() << QByteArray("not a number\r\n") << true << true;
+}
+
+void TestSerato::stateFilesFromEarlierRun()
+{
+    QFETCH(QByteArray, played);
+    QFETCH(QByteArray, posted);
+    QFETCH(bool, reviewed);
+    QFETCH(bool, reported);
+    if (!played.isEmpty())
+        writeFile(statePath("Deck1.lastplayed"), played);
+    if (!posted.isEmpty())
+        writeFile(statePath("Deck1.lastposted"), posted);
+
+    const QString file = sessionPath(QStringLiteral("84.session"));
+    QVERIFY(QFile::copy(dataFile("serato/mac24_84_two_decks.session"), file));
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(0);
+    parser->OnFileChanged(file);
+    // Deck 2 (no memory) is reported after deck 1 has been reviewed.
+    QTRY_VERIFY(!spy.isEmpty() && reports(spy).last().deck == 2);
+    Reports want;
+    if (reported)
+        want.append({1, live, "Lakini's Juice"});
+    want.append({2, live, "Take My Anthem"});
+    QCOMPARE(reports(spy), want);
+    const QByteArray newest = stateText(103, 84, "Lakini's Juice", live);
+    QCOMPARE(stateFile("Deck1.lastplayed"), reviewed ? newest : played);
+    if (reported)
+        QCOMPARE(stateFile("Deck1.lastposted"), newest);
+    if (reviewed && !reported) {
+        // The review keeps looking: once the guard is gone, the entry is reported.
+        QVERIFY(QFile::remove(statePath("Deck1.lastposted")));
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(reports(spy).last(), (Report{1, live, "Lakini's Juice"}));
+    }
+}
+
+void TestSerato::reportedTexts_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<Reports>("expected");
+    QTest::addColumn<int>("states");                  // state files written
+    const QByteArray end = oent({99, 4, "End", "Z"}); // reported last, after the other decks
+    QTest::newRow("incomplete, then lower row")
+        << sessionFile({{5, 1, "No artist", ""}}) +
+               chunk("oent",
+                     chunk("adat", intField(1, 6) + intField(31, 2) + textField(7, "No title"))) +
+               oent({4, 1, "Lower", "A"}) + end
+        << Reports{{4, "Z", "End"}} << 2;
+    QTest::newRow("trimmed, one line, non-BMP")
+        << sessionFile({{1, 1, "  Padded  ", "\tTabbed "},
+                        {2, 2, "Two\nLines", "Smile \U0001F600"},
+                        {3, 3, "H\u00fcsker", "D\u00fc"}}) +
+               end
+        << Reports{{1, "Tabbed", "Padded"},
+                   {2, "Smile \U0001F600", "Two Lines"},
+                   {3, "D\u00fc", "H\u00fcsker"},
+                   {4, "Z", "End"}}
+        << 8;
+}
+
+void TestSerato::reportedTexts()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(Reports, expected);
+    const QString file = sessionPath(QStringLiteral("1.session"));
+    writeFile(file, data);
+    auto parser = makeParser();
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(0);
+    QElapsedTimer clock;
+    clock.start();
+    parser->OnFileChanged(file);
+    QTRY_VERIFY(!spy.isEmpty() && reports(spy).last().deck == 4);
+    // Delay 0 reports at once; the repeat floor is for reviews that found nothing.
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(reports(spy), expected);
+    QTEST(int(QDir(state->path()).entryList(QDir::Files).size()), "states");
+}
+
+void TestSerato::stateFolderIsPrivate_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("shared");
+    QTest::newRow("missing") << "missing" << true;
+    QTest::newRow("ours, open to all") << "open" << true;
+    QTest::newRow("another user's") << "foreign" << false;
+    QTest::newRow("symbolic link") << "link" << false;
+    QTest::newRow("plain file") << "file" << false;
+}
+
+void TestSerato::stateFolderIsPrivate()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, shared);
+    const QString tmp = state->path();
+    const QString folder = tmp + QStringLiteral("/FENK");
+    const QByteArray native = QFile::encodeName(folder);
+    if (kind == "open") {
+        QVERIFY(QDir(tmp).mkdir("FENK"));
+        QCOMPARE(::chmod(native.constData(), 0777), 0);
+    } else if (kind == "foreign") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to give a folder to another user");
+        QVERIFY(QDir(tmp).mkdir("FENK"));
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+    } else if (kind == "link") {
+        QVERIFY(QDir(tmp).mkdir("elsewhere"));
+        QVERIFY(QFile::link(tmp + "/elsewhere", folder));
+    } else if (kind == "file") {
+        writeFile(folder, "x");
+    }
+    const QString chosen = SeratoFileParser::stateFolderFor(folder, tmp + "/home/.cache/FENK");
+    QCOMPARE(chosen, shared ? folder : tmp + "/home/.cache/FENK");
+    struct stat info;
+    QCOMPARE(::lstat(QFile::encodeName(chosen).constData(), &info), 0);
+    QVERIFY(S_ISDIR(info.st_mode));
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+    QCOMPARE(info.st_uid, ::geteuid());
+}
+
+void TestSerato::databaseSet_data()
+{
+    QTest::addColumn<QByteArray>("setup");
+    QTest::addColumn<int>("session");
+    QTest::addColumn<QString>("deck2"); // the read session's deck 2 title at start
+    // Session 3 is closed but newer than the open session 2: it is read only
+    // when no session is open.
+    const QByteArray closed = "INSERT INTO history_session VALUES (3, 1767290000, 1767291000, 'x');"
+                              "\n" +
+                              insertEntry(3, 2, "Decoy", "Closed");
+    QTest::newRow("open: end_time 0") << closed << 2 << "Track Two";
+    QTest::newRow("open: end_time -1")
+        << closed + "UPDATE history_session SET end_time = -1 WHERE id = 2;" << 2 << "Track Two";
+    QTest::newRow("open: end_time NULL")
+        << closed + "UPDATE history_session SET end_time = NULL WHERE id = 2;" << 2 << "Track Two";
+    QTest::newRow("none open: newest")
+        << closed + "UPDATE history_session SET end_time = 1767300000 WHERE id = 2;" << 3
+        << "Closed";
+}
+
+void TestSerato::databaseSet()
+{
+    FENK_REQUIRE_PROGRAM("sqlite3", "sqlite3");
+    QFETCH(QByteArray, setup);
+    QFETCH(int, session);
+    QFETCH(QString, deck2);
+    const QString db = makeDatabase();
+    QVERIFY(!db.isEmpty() && sqlite(db, setup));
+    const QString deck2Artist = session == 2 ? "Artist Two" : "Decoy";
+    auto parser = makeParser(db);
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    parser->startWatching(250);
+    QCOMPARE(parser->sourceStatus(), "reading database " + db);
+    QVERIFY(QDir(state->path()).entryList(QDir::Files).isEmpty()); // the rows there are only noted
+
+    // Loaded on deck 1 (not yet played): the first change brings every deck's newest.
+    QVERIFY(sqlite(db, insertEntry(session, 1, "DJ A", "Loaded")));
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 5000);
+    // Counted as played: the same row, no second report.
+    QVERIFY(sqlite(db, "UPDATE history_entry SET played = 1 WHERE name = 'Loaded';"));
+    // Replaced before the delay runs out.
+    QVERIFY(sqlite(db, insertEntry(session, 2, "DJ B", "Replaced")));
+    QTRY_VERIFY(stateFile("Deck2.lastplayed").contains("Replaced"));
+    QVERIFY(sqlite(db, insertEntry(session, 2, "DJ B", "Kept")));
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 5000);
+
+    // A writer that keeps its connection open: the row stays in the -wal file.
+    QProcess writer;
+    writer.start("sqlite3", {db});
+    writer.write("PRAGMA wal_autocheckpoint = 0;\n" + insertEntry(session, 4, "DJ C", "In WAL"));
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 4, 5000);
+    QVERIFY(QFileInfo(db + "-wal").size() > 0);
+    writer.closeWriteChannel();
+    QVERIFY(writer.waitForFinished(5000));
+    QCOMPARE(reports(spy), (Reports{{1, "DJ A", "Loaded"},
+                                    {2, deck2Artist, deck2},
+                                    {2, "DJ B", "Kept"},
+                                    {4, "DJ C", "In WAL"}}));
+    // The session id is the entry's further number.
+    QVERIFY(stateFile("Deck4.lastposted")
+                .endsWith("\r\n" + QByteArray::number(session) + "\r\nIn WAL\r\nDJ C\r\n"));
+}
+
+void TestSerato::databaseFaultsAndRecovery()
+{
+    // Errors show in the status and the watcher recovers once the file is good again.
+    FENK_REQUIRE_PROGRAM("sqlite3", "sqlite3");
+    const QString good = makeDatabase();
+    QVERIFY(!good.isEmpty());
+    const QString db = sessionPath(QStringLiteral("library/master.sqlite"));
+    auto parser = makeParser(db);
+    QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
+    QSignalSpy status(parser.get(), &SeratoFileParser::sourceStatusChanged);
+    parser->startWatching(0);
+    QCOMPARE(parser->sourceStatus(), "database " + db + " is missing");
+    // The folder appears later: found by the fallback poll.
+    QVERIFY(QDir(sessions->path()).mkdir("library"));
+    writeFile(sessionPath("x"), QByteArray(4096, 'x'));
+    QVERIFY(QFile::rename(sessionPath("x"), db));
+    QTRY_COMPARE_WITH_TIMEOUT(parser->sourceStatus(), "database " + db + ": file is not a database",
+                              5000);
+    const QString other = sessionPath(QStringLiteral("other.sqlite"));
+    QVERIFY(sqlite(other, "CREATE TABLE history_session (id INTEGER);"));
+    QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(db).constData()) == 0);
+    QTRY_COMPARE(parser->sourceStatus(), "database " + db + ": no such column: end_time");
+
+    // Replaced by the real database: its rows are new to the decks.
+    QVERIFY(::rename(QFile::encodeName(good).constData(), QFile::encodeName(db).constData()) == 0);
+    QTRY_COMPARE(parser->sourceStatus(), "reading database " + db);
+    QTRY_COMPARE(spy.count(), 2);
+    // Removed and restored: nothing new, until a row comes.
+    QVERIFY(QFile::rename(db, good));
+    QTRY_COMPARE(parser->sourceStatus(), "database " + db + " is missing");
+    QVERIFY(QFile::rename(good, db));
+    QTRY_COMPARE(parser->sourceStatus(), "reading database " + db);
+    QVERIFY(sqlite(db, insertEntry(2, 3, "Back", "Again")));
+    QTRY_COMPARE(spy.count(), 3);
+    QCOMPARE(reports(spy), (Reports{{1, "Artist Three", "Track Three"},
+                                    {2, "Artist Two", "Track Two"},
+                                    {3, "Back", "Again"}}));
+    // Each state was shown once, however often it was polled.
+    QStringList shown;
+    for (const QList<QVariant>& args : status)
+        shown.append(args.at(0).toString().remove(db));
+    QCOMPARE(shown, (QStringList{"database  is missing", "database : file is not a database",
+                                 "database : no such column: end_time", "reading database ",
+                                 "database  is missing", "reading database "}));
+}
+
+FENK_TEST_GUILESS_MAIN(TestSerato)
+#include "tst_serato.moc"
