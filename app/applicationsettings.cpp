@@ -61,6 +61,7 @@ void ApplicationSettings::load()
     m_seratoListenerActive = s.value(QStringLiteral("ListenerActive"), true).toBool();
     m_seratoDelay = s.value(QStringLiteral("Delay"), 60).toInt();
     m_sessionDir = s.value(QStringLiteral("SessionDir"), defaultSessionDir()).toString();
+    m_seratoDatabasePath = s.value(QStringLiteral("DatabasePath"), QString()).toString();
     s.endGroup();
 
     m_userName = s.value(QStringLiteral("userInfo/userName"), QString()).toString();
@@ -96,6 +97,7 @@ void ApplicationSettings::save()
     s.setValue(QStringLiteral("ListenerActive"), m_seratoListenerActive);
     s.setValue(QStringLiteral("Delay"), m_seratoDelay);
     s.setValue(QStringLiteral("SessionDir"), m_sessionDir);
+    s.setValue(QStringLiteral("DatabasePath"), m_seratoDatabasePath);
     s.endGroup();
 
     s.setValue(QStringLiteral("userInfo/userName"), m_userName);

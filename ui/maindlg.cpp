@@ -29,6 +29,7 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 
     // Created once: a changed session folder takes effect at the next program start.
     seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
+    seratoParser->setDatabasePath(prefsDlg->seratoDatabasePath->text());
 
     createOggThread(appSettings.icecastPort());
     oscThread = new OscThread(appSettings.abletonPort(), this);
@@ -138,6 +139,7 @@ void MainDlg::loadSettingsToPrefs()
     p.checkBoxSeratoActivate->setChecked(appSettings.seratoListenerActive());
     p.spinBoxSeratoDelay->setValue(appSettings.seratoDelay());
     p.seratoSessionDirectory->setText(appSettings.sessionDir());
+    p.seratoDatabasePath->setText(appSettings.seratoDatabasePath());
     p.checkBoxMasterClip->setChecked(appSettings.masterClip());
     p.abeltonPortSpBox->setValue(appSettings.abletonPort());
     p.activeTwitChBox->setChecked(appSettings.activeTwitter());
@@ -166,6 +168,7 @@ void MainDlg::saveSettings()
     appSettings.setSeratoListenerActive(p.checkBoxSeratoActivate->isChecked());
     appSettings.setSeratoDelay(p.spinBoxSeratoDelay->value());
     appSettings.setSessionDir(p.seratoSessionDirectory->text());
+    appSettings.setSeratoDatabasePath(p.seratoDatabasePath->text());
     appSettings.setMasterClip(p.checkBoxMasterClip->isChecked());
     appSettings.setActiveTwitter(p.activeTwitChBox->isChecked());
     appSettings.setHashtagArtist(p.checkBoxEnableArtistHashtag->isChecked());
