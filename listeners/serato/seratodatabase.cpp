@@ -20,8 +20,11 @@ const char newestSessionSql[] =
 
 // Walks Serato's own session index backwards from the newest row, so the cost
 // does not grow with the history.
-const char newestOnDeckSql[] = "SELECT id, artist, name FROM history_entry"
-                               " WHERE session_id = ?1 AND deck = ?2 ORDER BY id DESC LIMIT 1";
+// Texts are cut in SQLite already: no entry of a hostile file can make us
+// copy megabytes.
+const char newestOnDeckSql[] =
+    "SELECT id, substr(artist, 1, 1024), substr(name, 1, 1024) FROM history_entry"
+    " WHERE session_id = ?1 AND deck = ?2 ORDER BY id DESC LIMIT 1";
 
 qint32 toRow(sqlite3_int64 id)
 {
@@ -74,6 +77,12 @@ SeratoDatabase::Result SeratoDatabase::read(std::array<Entry, deckCount>& decks)
         close();
         lastError = QStringLiteral("missing");
         return Result::Missing;
+    }
+    // Opening a pipe or a device would block the window's thread.
+    if (!S_ISREG(info.st_mode)) {
+        close();
+        lastError = QStringLiteral("not a regular file");
+        return Result::Failed;
     }
     // A file replaced under our open connection would never show another row.
     if (db && (quint64(info.st_dev) != device || quint64(info.st_ino) != inode))
