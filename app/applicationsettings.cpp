@@ -42,6 +42,7 @@ std::vector<ApplicationSettings::Setting> ApplicationSettings::table()
         {"serato/ListenerActive", true, &S::m_seratoListenerActive},
         {"serato/Delay", 60, &S::m_seratoDelay},
         {"serato/SessionDir", defaultSessionDir(), &S::m_sessionDir},
+        {"serato/DatabasePath", QString(), &S::m_seratoDatabasePath},
         {"userInfo/userName", QString(), &S::m_userName},
         {"userInfo/UID", QString(), &S::m_uid},
         {"PrefTabIndex", 0, &S::m_prefTabIndex},

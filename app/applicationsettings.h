@@ -27,6 +27,7 @@ public:
     int abletonPort() const { return m_abletonPort; }
     int seratoDelay() const { return m_seratoDelay; }
     QString sessionDir() const { return m_sessionDir; }
+    QString seratoDatabasePath() const { return m_seratoDatabasePath; }
     QString startMessage() const { return m_startMessage; }
     QString stopMessage() const { return m_stopMessage; }
     QString startHashtag() const { return m_startHashtag; }
@@ -48,6 +49,7 @@ public:
     void setAbletonPort(int value) { m_abletonPort = value; }
     void setSeratoDelay(int value) { m_seratoDelay = value; }
     void setSessionDir(QString value) { m_sessionDir = std::move(value); }
+    void setSeratoDatabasePath(QString value) { m_seratoDatabasePath = std::move(value); }
     void setStartMessage(QString value) { m_startMessage = std::move(value); }
     void setStopMessage(QString value) { m_stopMessage = std::move(value); }
     void setStartHashtag(QString value) { m_startHashtag = std::move(value); }
@@ -81,6 +83,7 @@ private:
     int m_abletonPort{};
     int m_seratoDelay{};
     QString m_sessionDir;
+    QString m_seratoDatabasePath;
     QString m_startMessage;
     QString m_stopMessage;
     QString m_startHashtag;

@@ -30,6 +30,7 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 
     // Created once: a changed session folder takes effect at the next program start.
     seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
+    seratoParser->setDatabasePath(prefsDlg->seratoDatabasePath->text());
 
     createOggThread(appSettings.icecastPort());
     oscThread = new OscThread(appSettings.abletonPort(), this);

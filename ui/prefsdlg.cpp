@@ -1,6 +1,7 @@
 #include "prefsdlg.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
 
 PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
 {
@@ -12,6 +13,13 @@ PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
             &PrefsDlg::onListenerPortChanged);
     connect(abeltonPortSpBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &PrefsDlg::onListenerPortChanged);
+    connect(seratoDatabaseBrowseBtn, &QToolButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QString(), seratoDatabasePath->text(),
+            QStringLiteral("Serato database (*.sqlite);;All files (*)"));
+        if (!path.isEmpty())
+            seratoDatabasePath->setText(QDir::toNativeSeparators(path));
+    });
 }
 
 void PrefsDlg::testBegin()

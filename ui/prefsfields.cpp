@@ -75,6 +75,7 @@ const PrefsField prefsFields[] = {
     field(&U::checkBoxSeratoActivate, &S::seratoListenerActive, &S::setSeratoListenerActive),
     field(&U::spinBoxSeratoDelay, &S::seratoDelay, &S::setSeratoDelay),
     field(&U::seratoSessionDirectory, &S::sessionDir, &S::setSessionDir),
+    field(&U::seratoDatabasePath, &S::seratoDatabasePath, &S::setSeratoDatabasePath),
     field(&U::checkBoxMasterClip, &S::masterClip, &S::setMasterClip),
     field(&U::abeltonPortSpBox, &S::abletonPort),
     field(&U::activeTwitChBox, &S::activeTwitter, &S::setActiveTwitter),

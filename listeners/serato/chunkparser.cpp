@@ -1,14 +1,10 @@
 #include "chunkparser.h"
 
+#include <QtEndian>
+
 #include <cstring>
 
 namespace {
-
-qint32 bigEndian32(const unsigned char* p)
-{
-    return qint32((quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) |
-                  quint32(p[3]));
-}
 
 bool isHighSurrogate(char16_t u)
 {
@@ -45,7 +41,7 @@ void ChunkParser::parse(const QByteArray& data)
         if (size - pos < 4)
             continue; // length not written yet
         // The length is unsigned on disk: a "negative" one runs past any end.
-        const quint32 length = quint32(bigEndian32(bytes + pos));
+        const quint32 length = qFromBigEndian<quint32>(bytes + pos);
         const qsizetype payloadStart = pos + 4;
         if (quint64(length) > quint64(size - payloadStart))
             continue; // chunk not fully written yet
@@ -59,7 +55,7 @@ qint32 ChunkParser::readInt(Stream& stream)
         stream.skip(stream.remaining());
         return 0;
     }
-    const qint32 value = bigEndian32(stream.current());
+    const qint32 value = qFromBigEndian<qint32>(stream.current());
     stream.skip(4);
     return value;
 }

@@ -1,11 +1,13 @@
 #include "seratofileparser.h"
 
 #include "adatchunkparser.h"
+#include "seratodatabase.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSaveFile>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <cerrno>
 
@@ -14,7 +16,15 @@
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcSerato, "fenk.serato")
+
 constexpr int deckCount = 4;
+// Repeats of a review that found nothing to report come at least this far
+// apart, so a short (or zero) delay does not turn into a busy loop.
+constexpr int repeatFloorMs = 1000;
+// The database is also read this often, in case a change notice is lost
+// (a file system without notices, a folder that appears later).
+constexpr int databasePollMs = 2000;
 
 QString stateFileName(const QString& folder, const QString& name)
 {
@@ -64,6 +74,13 @@ SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory, const QString& 
     connect(&directoryWatcher, &QFileSystemWatcher::directoryChanged, this,
             &SeratoFileParser::OnDirectoryChanged);
     connect(&fileWatcher, &QFileSystemWatcher::fileChanged, this, &SeratoFileParser::OnFileChanged);
+
+    databasePoll.setInterval(databasePollMs);
+    connect(&databasePoll, &QTimer::timeout, this, [this] { readDatabase(true); });
+    databaseNotice.setSingleShot(true);
+    databaseNotice.setInterval(0);
+    connect(&databaseNotice, &QTimer::timeout, this, [this] { readDatabase(true); });
+    status = QStringLiteral("stopped");
 }
 
 SeratoFileParser::~SeratoFileParser()
@@ -71,16 +88,34 @@ SeratoFileParser::~SeratoFileParser()
     stopWatching();
 }
 
+void SeratoFileParser::setDatabasePath(const QString& path)
+{
+    databasePath = path.trimmed();
+}
+
 void SeratoFileParser::startWatching(int delayMs)
 {
-    if (!sessionDirectory.exists())
+    if (!databasePath.isEmpty()) {
+        // A missing or broken file is shown and tried again until it is good.
+        this->delayMs = delayMs < 0 ? 0 : delayMs;
+        running = true;
+        database = std::make_unique<SeratoDatabase>(databasePath);
+        // What the file holds already is only noted, as with a session file.
+        readDatabase(false);
+        databasePoll.start();
         return;
+    }
     const QString path = sessionDirectory.absolutePath();
+    if (!sessionDirectory.exists()) {
+        setStatus(QStringLiteral("folder %1 is missing").arg(QDir::toNativeSeparators(path)), true);
+        return;
+    }
     if (!directoryWatcher.directories().contains(path))
         directoryWatcher.addPath(path);
     OnDirectoryChanged(path);
     this->delayMs = delayMs < 0 ? 0 : delayMs;
     running = true;
+    setStatus(QStringLiteral("watching folder %1").arg(QDir::toNativeSeparators(path)));
 }
 
 void SeratoFileParser::stopWatching()
@@ -88,6 +123,9 @@ void SeratoFileParser::stopWatching()
     running = false;
     for (auto& entry : reviewTimers)
         entry.second->stop();
+    databasePoll.stop();
+    databaseNotice.stop();
+    database.reset();
     if (!directoryWatcher.directories().isEmpty())
         directoryWatcher.removePaths(directoryWatcher.directories());
     if (!fileWatcher.files().isEmpty())
@@ -96,10 +134,16 @@ void SeratoFileParser::stopWatching()
         for (auto& entry : *files)
             entry.second->remove();
     }
+    setStatus(QStringLiteral("stopped"));
 }
 
 void SeratoFileParser::OnDirectoryChanged(QString directory)
 {
+    if (!databasePath.isEmpty()) {
+        if (running)
+            databaseNotice.start();
+        return;
+    }
     const QFileInfoList sessions =
         QDir(directory).entryInfoList({QStringLiteral("*.session")}, QDir::Files, QDir::Time);
     if (sessions.isEmpty())
@@ -113,6 +157,11 @@ void SeratoFileParser::OnDirectoryChanged(QString directory)
 
 void SeratoFileParser::OnFileChanged(QString file)
 {
+    if (!databasePath.isEmpty()) {
+        if (running)
+            databaseNotice.start();
+        return;
+    }
     QByteArray content;
     {
         QFile session(file);
@@ -124,16 +173,78 @@ void SeratoFileParser::OnFileChanged(QString file)
     parser.parse(content);
 
     for (int deck = 1; deck <= deckCount; ++deck) {
-        const qint32 lastRow = readState(*lastPlayedFiles[deck]).row;
         DeckState entry;
         parser.latestEntry(deck, entry.row, entry.field48, entry.title, entry.artist);
-        if (entry.row <= lastRow || entry.title.isEmpty() || entry.artist.isEmpty())
-            continue;
-        QTimer& timer = *reviewTimers[deck];
-        timer.stop();
-        timer.start(delayMs);
-        writeState(*lastPlayedFiles[deck], entry);
+        offerEntry(deck, entry);
     }
+}
+
+void SeratoFileParser::offerEntry(int deck, const DeckState& entry)
+{
+    const qint32 lastRow = readState(*lastPlayedFiles[deck]).row;
+    if (entry.row <= lastRow || entry.title.isEmpty() || entry.artist.isEmpty())
+        return;
+    QTimer& timer = *reviewTimers[deck];
+    timer.stop();
+    timer.start(delayMs);
+    writeState(*lastPlayedFiles[deck], entry);
+}
+
+void SeratoFileParser::watchDatabaseFiles()
+{
+    const QFileInfo file(databasePath);
+    const QString folder = file.absolutePath();
+    if (!directoryWatcher.directories().contains(folder) && QFileInfo(folder).isDir())
+        directoryWatcher.addPath(folder);
+    // Watched afresh each time: a watch follows the file it was set on, and
+    // Serato (or a restore) may have put another file at the path since.
+    if (!fileWatcher.files().isEmpty())
+        fileWatcher.removePaths(fileWatcher.files());
+    for (const QString& path :
+         {file.absoluteFilePath(), file.absoluteFilePath() + QStringLiteral("-wal")}) {
+        if (QFileInfo::exists(path))
+            fileWatcher.addPath(path);
+    }
+}
+
+void SeratoFileParser::readDatabase(bool feedReview)
+{
+    if (!running || !database)
+        return;
+    watchDatabaseFiles();
+    const QString shown = QDir::toNativeSeparators(QFileInfo(databasePath).absoluteFilePath());
+    std::array<SeratoDatabase::Entry, SeratoDatabase::deckCount> decks;
+    switch (database->read(decks)) {
+    case SeratoDatabase::Result::Missing:
+        setStatus(QStringLiteral("database %1 is missing").arg(shown), true);
+        return;
+    case SeratoDatabase::Result::Failed:
+        setStatus(QStringLiteral("database %1: %2").arg(shown, database->error()), true);
+        return;
+    case SeratoDatabase::Result::Unchanged:
+        setStatus(QStringLiteral("reading database %1").arg(shown));
+        return;
+    case SeratoDatabase::Result::Changed:
+        setStatus(QStringLiteral("reading database %1").arg(shown));
+        break;
+    }
+    if (!feedReview)
+        return;
+    for (int deck = 1; deck <= deckCount; ++deck) {
+        const SeratoDatabase::Entry& e = decks[size_t(deck - 1)];
+        offerEntry(deck, DeckState{e.row, e.session, e.title, e.artist});
+    }
+}
+
+void SeratoFileParser::setStatus(const QString& text, bool isError)
+{
+    if (text == status)
+        return;
+    status = text;
+    // Logged once per change, not at every poll that finds the same fault.
+    if (isError)
+        qCWarning(lcSerato).noquote() << text;
+    Q_EMIT sourceStatusChanged(text);
 }
 
 void SeratoFileParser::ReviewDeck1TrackInfoForPosting()
@@ -167,8 +278,6 @@ void SeratoFileParser::reviewDeck(int deck)
         Q_EMIT SeratoDataReady(deck, played.artist, played.title);
         return;
     }
-    // Nothing new: keep looking, but a short (or zero) delay must not turn
-    // into a busy loop.
     if (timer.isActive() && timer.interval() < repeatFloorMs)
         timer.setInterval(repeatFloorMs);
 }
@@ -213,15 +322,18 @@ void SeratoFileParser::writeState(QFile& file, const DeckState& state)
     // made it; never write into one that is not ours.
     if (!makePrivateFolder(stateFolder))
         return;
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    // Written aside and renamed into place: a crash or a full disk leaves the
+    // old state, never half a file.
+    QSaveFile out(file.fileName());
+    if (!out.open(QIODevice::WriteOnly))
         return;
     QByteArray data;
     data += QByteArray::number(state.row) + "\r\n";
     data += QByteArray::number(state.field48) + "\r\n";
     data += oneLine(state.title).toUtf8() + "\r\n";
     data += oneLine(state.artist).toUtf8() + "\r\n";
-    file.write(data);
-    file.close();
+    out.write(data);
+    out.commit();
 }
 
 bool SeratoFileParser::makePrivateFolder(const QString& path)

@@ -5,17 +5,20 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <map>
 #include <memory>
 
 class QFile;
-class QTimer;
+class SeratoDatabase;
 
 // Watches the Serato session folder, reads the newest session file whenever it
 // changes and reports each deck's newest entry once it has stayed on its deck
 // for the review delay. The per-deck memory (last played, last posted) lives in
 // eight small files of a private state folder and is dropped on stopWatching().
+// Newer Serato versions write no session files; for them the decks come from
+// the library database (setDatabasePath) through the same review.
 class SeratoFileParser : public QObject
 {
     Q_OBJECT
@@ -26,27 +29,25 @@ public:
     SeratoFileParser(const QDir& sessionDirectory, const QString& stateFolder);
     ~SeratoFileParser() override;
 
+    // When set (not empty), the decks are read from this Serato library
+    // database instead of the session folder. Takes effect at the next
+    // startWatching().
+    void setDatabasePath(const QString& path);
+
     void startWatching(int delayMs);
     void stopWatching();
 
-    bool isRunning() const { return running; }
-    QStringList watchedFiles() const { return fileWatcher.files(); }
-    // deck is 1 to 4.
-    const QTimer& reviewTimer(int deck) const { return *reviewTimers.at(deck); }
-
-    // Repeats of a review timer that found nothing to report come at least this
-    // far apart (the first firing still comes after the review delay).
-    void setRepeatFloorMs(int ms) { repeatFloorMs = ms; }
+    // Which source is read and whether it is readable, for the window.
+    QString sourceStatus() const { return status; }
 
     // The temporary directory's "FENK" folder, unless it cannot be made ours
     // (another user owns it, or it is not a plain folder): then a per-user folder.
     static QString defaultStateFolder();
     static QString stateFolderFor(const QString& sharedFolder, const QString& fallbackFolder);
 
-    static constexpr int defaultRepeatFloorMs = 1000;
-
 Q_SIGNALS:
     void SeratoDataReady(int deckNumber, QString artist, QString track);
+    void sourceStatusChanged(QString text);
 
 public Q_SLOTS:
     void ReviewDeck1TrackInfoForPosting();
@@ -70,6 +71,11 @@ private:
     // this user, left accessible to this user alone.
     static bool makePrivateFolder(const QString& path);
     void reviewDeck(int deck);
+    // Starts deck's review if entry is newer than what the deck last played.
+    void offerEntry(int deck, const DeckState& entry);
+    void watchDatabaseFiles();
+    void readDatabase(bool feedReview);
+    void setStatus(const QString& text, bool isError = false);
     static DeckState readState(QFile& file);
     void writeState(QFile& file, const DeckState& state);
 
@@ -82,5 +88,9 @@ private:
     std::map<int, std::unique_ptr<QFile>> lastPlayedFiles;
     std::map<int, std::unique_ptr<QTimer>> reviewTimers;
     QString stateFolder;
-    int repeatFloorMs = defaultRepeatFloorMs;
+    QString databasePath;
+    std::unique_ptr<SeratoDatabase> database;
+    QTimer databasePoll;   // fallback when no change notice comes
+    QTimer databaseNotice; // gathers a burst of notices into one read
+    QString status;
 };

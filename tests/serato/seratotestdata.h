@@ -37,13 +37,9 @@ inline QByteArray intField(qint32 id, qint32 value)
 inline QByteArray utf16be(const QString& text)
 {
     QByteArray out;
-    out.reserve((text.size() + 1) * 2);
-    for (QChar c : text) {
-        out.append(char(c.unicode() >> 8));
-        out.append(char(c.unicode() & 0xff));
-    }
-    out.append(2, '\0');
-    return out;
+    for (QChar c : text)
+        out += char(c.unicode() >> 8) + QByteArray(1, char(c.unicode() & 0xff));
+    return out + QByteArray(2, '\0');
 }
 
 inline QByteArray textField(qint32 id, const QString& text)
@@ -60,34 +56,24 @@ struct Entry
     qint32 field48 = 7;
 };
 
-inline QByteArray adat(const Entry& e)
-{
-    QByteArray fields = intField(1, e.row) +
-                        textField(2, QStringLiteral("/Music/%1.mp3").arg(e.title)) +
-                        textField(6, e.title);
-    if (!e.artist.isEmpty())
-        fields += textField(7, e.artist);
-    fields += textField(8, QStringLiteral("Album")) + textField(9, QStringLiteral("Electronic")) +
-              intField(15, 0) + textField(17, QStringLiteral("Comment of the entry")) +
-              textField(23, QStringLiteral("1996")) +
-              field(28, QByteArray::fromHex("0000000061234567")) +
-              field(29, QByteArray::fromHex("0000000061234667")) + intField(31, e.deck) +
-              field(39, QByteArray(1, '\1')) + intField(45, 256) + intField(48, e.field48) +
-              field(50, QByteArray(1, '\1')) + textField(51, QStringLiteral("8A")) +
-              field(53, QByteArray::fromHex("0000000061234667"));
-    return chunk("adat", fields);
-}
-
+// With the fields a real entry carries around the ones the reader takes.
 inline QByteArray oent(const Entry& e)
 {
-    return chunk("oent", adat(e));
+    const QByteArray time = QByteArray::fromHex("0000000061234567");
+    QByteArray fields =
+        intField(1, e.row) + textField(2, "/Music/" + e.title + ".mp3") + textField(6, e.title);
+    if (!e.artist.isEmpty())
+        fields += textField(7, e.artist);
+    fields += textField(8, "Album") + intField(15, 0) + textField(17, "Comment") + field(28, time) +
+              field(29, time) + intField(31, e.deck) + field(39, QByteArray(1, '\1')) +
+              intField(45, 256) + intField(48, e.field48) + field(50, QByteArray(1, '\1')) +
+              textField(51, "8A");
+    return chunk("oent", chunk("adat", fields));
 }
 
 inline QByteArray header()
 {
-    QByteArray text = utf16be(QStringLiteral("1.0/Serato Scratch LIVE Review"));
-    text.chop(2);
-    return chunk("vrsn", text);
+    return chunk("vrsn", utf16be("1.0/Serato Scratch LIVE Review").chopped(2));
 }
 
 inline QByteArray sessionFile(const QList<Entry>& entries)
@@ -104,8 +90,7 @@ inline QList<int> topLevelEnds(const QByteArray& data)
     QList<int> ends;
     int pos = 0;
     while (data.size() - pos >= 8) {
-        const quint32 length =
-            qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(data.constData() + pos + 4));
+        const auto length = qFromBigEndian<quint32>(data.constData() + pos + 4);
         if (length > quint32(data.size() - pos - 8))
             break;
         pos += 8 + int(length);
@@ -117,9 +102,7 @@ inline QList<int> topLevelEnds(const QByteArray& data)
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace seratotest
