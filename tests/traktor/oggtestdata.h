@@ -109,6 +109,28 @@ inline QByteArray withoutEos(const QByteArray& stream)
     return out;
 }
 
+// One logical stream of a single packet of the given size, which no Vorbis
+// reader would ever finish assembling as a header.
+inline QByteArray endlessPacket(int serial, int bytes)
+{
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, serial);
+    QByteArray body(bytes, 'x');
+    ogg_packet packet{};
+    packet.packet = reinterpret_cast<unsigned char*>(body.data());
+    packet.bytes = bytes;
+    packet.b_o_s = 1;
+    packet.e_o_s = 1;
+    ogg_stream_packetin(&stream, &packet);
+    QByteArray out;
+    ogg_page page;
+    while (ogg_stream_flush(&stream, &page) != 0)
+        out += QByteArray(reinterpret_cast<const char*>(page.header), int(page.header_len)) +
+               QByteArray(reinterpret_cast<const char*>(page.body), int(page.body_len));
+    ogg_stream_clear(&stream);
+    return out;
+}
+
 // The comments and the reports they must give, one row per track.
 struct Track
 {
