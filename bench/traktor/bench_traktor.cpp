@@ -36,6 +36,21 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
+// Raw mono 44.1 kHz samples of a tone with noise, so that pages are as dense
+// as with music.
+void writeNoisyTone(const QString& path, int seconds)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    QByteArray samples = oggtest::pcm(44100 * seconds);
+    quint32 x = 12345;
+    for (int i = 0; i < samples.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
+    }
+    f.write(samples);
+}
+
 // One realistic track: 40 s of 44.1 kHz mono audio at the encoder's default quality.
 struct Material
 {
@@ -46,18 +61,7 @@ struct Material
     Material()
     {
         const QString rawPath = dir.filePath(QStringLiteral("long.raw"));
-        {
-            QFile f(rawPath);
-            f.open(QIODevice::WriteOnly);
-            // Noise-like content so pages are as dense as with music.
-            QByteArray samples = oggtest::pcm(44100 * 40);
-            quint32 x = 12345;
-            for (int i = 0; i < samples.size(); ++i) {
-                x = x * 1103515245u + 12345u;
-                samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
-            }
-            f.write(samples);
-        }
+        writeNoisyTone(rawPath, 40);
         QProcess p;
         const QString out = dir.filePath(QStringLiteral("long.ogg"));
         p.start(QStringLiteral("oggenc"),
@@ -309,16 +313,7 @@ QByteArray setOfTracks(int tracks)
     QList<QByteArray> distinct;
     Material& m = material();
     const QString rawPath = m.dir.filePath(QStringLiteral("short.raw"));
-    QFile raw(rawPath);
-    raw.open(QIODevice::WriteOnly);
-    QByteArray samples = oggtest::pcm(44100 * 11);
-    quint32 x = 777;
-    for (int i = 0; i < samples.size(); ++i) {
-        x = x * 1103515245u + 12345u;
-        samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
-    }
-    raw.write(samples);
-    raw.close();
+    writeNoisyTone(rawPath, 11);
     for (int k = 0; k < 16; ++k) {
         const QString out = m.dir.filePath(QStringLiteral("short-%1.ogg").arg(k));
         QProcess p;
