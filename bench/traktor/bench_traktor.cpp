@@ -18,6 +18,7 @@
 #include <boost/asio/write.hpp>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
@@ -356,15 +357,19 @@ void BM_WholePath(benchmark::State& state)
         OggThread listener(0, nullptr, options);
         int port = 0;
         int handled = 0;
-        QObject::connect(&listener, &OggThread::listening, [&](int p) { port = p; });
+        QEventLoop loop;
+        QObject::connect(&listener, &OggThread::listening, [&](int p) {
+            port = p;
+            loop.quit();
+        });
         QObject::connect(&listener.hub, QOverload<QString, QString>::of(&Messanger::sendStat),
                          &view, [&](const QString& artist, const QString& title) {
                              trackView.add(artist + QStringLiteral(" - ") + title);
-                             ++handled;
+                             if (++handled == tracks)
+                                 loop.quit();
                          });
         listener.start(QThread::IdlePriority);
-        while (port == 0)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        loop.exec();
         double clientCpu = 0;
         const double cpu0 = processCpuSeconds();
         const auto t0 = clock_type::now();
@@ -376,8 +381,7 @@ void BM_WholePath(benchmark::State& state)
             c.send(set, 1 << 16);
             clientCpu = threadCpuSeconds(pthread_self());
         });
-        while (handled < tracks)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        loop.exec();
         const double seconds = std::chrono::duration<double>(clock_type::now() - t0).count();
         client.join();
         const double cpu = processCpuSeconds() - cpu0 - clientCpu;
