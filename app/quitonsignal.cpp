@@ -25,6 +25,9 @@ extern "C" void forwardSignal(int signalNumber)
 
 QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
 {
+    // Comment texts are echoed to standard output; when its reader has gone the
+    // echo fails and does nothing, instead of the signal ending the program.
+    ::signal(SIGPIPE, SIG_IGN);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
         qWarning() << "Cannot watch for termination signals";
         return;

@@ -1,11 +1,13 @@
 #include "maindlg.h"
 
+#include "advancedsettings.h"
 #include "documentfolder.h"
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
 #include "prefsfields.h"
 #include "seratofileparser.h"
+#include "trackview.h"
 #include "twitclient.h"
 
 #include <QAction>
@@ -21,6 +23,7 @@ const QString geometryKey = QStringLiteral("geometry");
 MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
 {
     ui.setupUi(this);
+    trackView = new TrackView(ui.plainTextEditTrackInfo);
     restoreWindowGeometry();
 
     prefsDlg = new PrefsDlg(nullptr);
@@ -32,8 +35,11 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
     seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
     seratoParser->setDatabasePath(prefsDlg->seratoDatabasePath->text());
 
+    listenAddress = AdvancedSettings().listenAddress().toStdString();
     createOggThread(appSettings.icecastPort());
-    oscThread = new OscThread(appSettings.abletonPort(), this);
+    osc_server_options oscOptions;
+    oscOptions.listen_address = listenAddress;
+    oscThread = new OscThread(appSettings.abletonPort(), this, oscOptions);
     // May ask for the PIN before the window is shown.
     twitClient = new TwitClient();
     createTrayIcon();
@@ -56,7 +62,7 @@ MainDlg::~MainDlg()
     if (oggThread->isRunning())
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
-    oggStopped = true;
+    listenersStopped = true;
     oscThread->stop();
     saveSettings();
     storeWindowGeometry();
@@ -160,7 +166,9 @@ void MainDlg::saveSettings()
 // queued when the thread is replaced is discarded with it.
 void MainDlg::createOggThread(int port)
 {
-    oggThread = new OggThread(port, this);
+    ogg_server_options options;
+    options.listen_address = listenAddress;
+    oggThread = new OggThread(port, this, options);
     connect(&oggThread->hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
             QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen));
     connect(oggThread, &OggThread::listenFailed, oggThread, [this](const QString& error) {
@@ -177,14 +185,14 @@ void MainDlg::oggServerRestart()
     appSettings.setIcecastPort(port);
     // A thread that failed to listen is replaced too, as the new port may be free,
     // whether or not its failure has reached the window yet.
-    if (oggStopped)
+    if (listenersStopped)
         return;
 
     oggThread->stop();
     delete oggThread;
     oggListenError.clear();
     createOggThread(port);
-    ui.plainTextEditTrackInfo->clear();
+    trackView->clear();
     oggThread->start(QThread::IdlePriority);
     updateListenerStatusText();
 }
@@ -196,12 +204,12 @@ void MainDlg::oscServerRestart()
         return;
     appSettings.setAbletonPort(port);
     // A thread that failed to listen is started again: the new port may be free.
-    if (oscThread->isRunning() || oscThread->listenFailed()) {
+    if (!listenersStopped) {
         oscThread->restart(port);
         prefsDlg->infoLbl->setText(
             oggStatusLine() +
             QStringLiteral("Listening for OSC on port %1").arg(appSettings.abletonPort()));
-        ui.plainTextEditTrackInfo->clear();
+        trackView->clear();
     }
 }
 
@@ -212,10 +220,7 @@ void MainDlg::showSongMetaDataOnScreen(QString artist, QString track)
 
 void MainDlg::showTrackLine(const QString& line)
 {
-    if (trackHistory.size() >= 4)
-        trackHistory.removeLast();
-    trackHistory.prepend(line);
-    ui.plainTextEditTrackInfo->setPlainText(trackHistory.join(QStringLiteral("\r\n")));
+    trackView->add(line);
 }
 
 QString MainDlg::oggStatusLine() const

@@ -7,10 +7,13 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <string>
+
 class OggThread;
 class OscThread;
 class PrefsDlg;
 class SeratoFileParser;
+class TrackView;
 class TwitClient;
 class QAction;
 class QMenu;
@@ -69,11 +72,13 @@ private:
     OggThread* oggThread = nullptr;
     // Why the Traktor listener does not listen; empty while it does.
     QString oggListenError;
-    // Set at destruction: the Traktor listener is not replaced any more.
-    bool oggStopped = false;
+    // Set at destruction: the listeners are not restarted any more.
+    bool listenersStopped = false;
+    // The address both listeners bind, read once.
+    std::string listenAddress;
     OscThread* oscThread = nullptr;
     SeratoFileParser* seratoParser = nullptr;
     TwitClient* twitClient = nullptr;
     ApplicationSettings appSettings;
-    QStringList trackHistory;
+    TrackView* trackView = nullptr;
 };

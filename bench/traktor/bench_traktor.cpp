@@ -4,9 +4,12 @@
 #include "oggtestdata.h"
 #include "sourceclient.h"
 
+#include "eventlog.h"
 #include "messanger.h"
 #include "ogg_server.h"
 #include "ogg_stream_reader.h"
+#include "oggthread.h"
+#include "trackview.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,21 +17,40 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QEventLoop>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+
+// Raw mono 44.1 kHz samples of a tone with noise, so that pages are as dense
+// as with music.
+void writeNoisyTone(const QString& path, int seconds)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    QByteArray samples = oggtest::pcm(44100 * seconds);
+    quint32 x = 12345;
+    for (int i = 0; i < samples.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
+    }
+    f.write(samples);
+}
 
 // One realistic track: 40 s of 44.1 kHz mono audio at the encoder's default quality.
 struct Material
@@ -40,18 +62,7 @@ struct Material
     Material()
     {
         const QString rawPath = dir.filePath(QStringLiteral("long.raw"));
-        {
-            QFile f(rawPath);
-            f.open(QIODevice::WriteOnly);
-            // Noise-like content so pages are as dense as with music.
-            QByteArray samples = oggtest::pcm(44100 * 40);
-            quint32 x = 12345;
-            for (int i = 0; i < samples.size(); ++i) {
-                x = x * 1103515245u + 12345u;
-                samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
-            }
-            f.write(samples);
-        }
+        writeNoisyTone(rawPath, 40);
         QProcess p;
         const QString out = dir.filePath(QStringLiteral("long.ogg"));
         p.start(QStringLiteral("oggenc"),
@@ -88,6 +99,7 @@ public:
     void corrupt_data() override {}
     void stream_started() override {}
     void stream_ended() override {}
+    void headers_too_large() override {}
     void comments(const std::vector<std::string>&) override { ++reports; }
 };
 
@@ -123,9 +135,12 @@ struct ServerThread
                 ++reports;
             },
             Qt::DirectConnection);
+        ogg_server_options options;
+        options.comment_echo = nullptr;
         server = std::make_unique<ogg_server>(
             &hub, service,
-            boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0));
+            boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0),
+            options);
         thread = std::thread([this] { service.run(); });
     }
     ~ServerThread()
@@ -284,11 +299,107 @@ void BM_CommentToSignal(benchmark::State& state)
 }
 BENCHMARK(BM_CommentToSignal)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(50);
 
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// 3,200 chained tracks of about 86 KB (275 MB, as a long set broadcasts them),
+// 16 different ones in turn so that the log sees different comments.
+QByteArray setOfTracks(int tracks)
+{
+    QList<QByteArray> distinct;
+    Material& m = material();
+    const QString rawPath = m.dir.filePath(QStringLiteral("short.raw"));
+    writeNoisyTone(rawPath, 11);
+    for (int k = 0; k < 16; ++k) {
+        const QString out = m.dir.filePath(QStringLiteral("short-%1.ogg").arg(k));
+        QProcess p;
+        p.start(QStringLiteral("oggenc"),
+                oggtest::rawInput(44100) +
+                    QStringList{"-Q", "-q", "0", "-s", QString::number(1000 + k), "-c",
+                                QStringLiteral("ARTIST=Artist number %1").arg(k), "-c",
+                                QStringLiteral("TITLE=Title number %1").arg(k), "-o", out,
+                                rawPath});
+        p.waitForFinished(120000);
+        QFile f(out);
+        f.open(QIODevice::ReadOnly);
+        distinct << f.readAll();
+    }
+    QByteArray set;
+    for (int t = 0; t < tracks; ++t)
+        set += distinct.at(t % distinct.size());
+    return set;
+}
+
+// The whole path as the program runs it: the listener thread with its log sink
+// and comment echo, the hub's queued signal, and on this (GUI) thread the
+// window's handler that shows the track line in a visible track view. The
+// source client's own CPU time is taken out of the process's.
+void BM_WholePath(benchmark::State& state)
+{
+    const int tracks = 3200;
+    static const QByteArray set = setOfTracks(tracks);
+    QTemporaryDir logDir;
+    std::ofstream logFile(logDir.filePath(QStringLiteral("events.log")).toStdString());
+    event_log::file_logger sink(logFile);
+    event_log::instance().set_sink(&sink);
+    std::ofstream echo("/dev/null");
+    for (auto _ : state) {
+        QPlainTextEdit view;
+        view.show();
+        TrackView trackView(&view);
+        ogg_server_options options;
+        options.comment_echo = &echo;
+        OggThread listener(0, nullptr, options);
+        int port = 0;
+        int handled = 0;
+        QEventLoop loop;
+        QObject::connect(&listener, &OggThread::listening, [&](int p) {
+            port = p;
+            loop.quit();
+        });
+        QObject::connect(&listener.hub, QOverload<QString, QString>::of(&Messanger::sendStat),
+                         &view, [&](const QString& artist, const QString& title) {
+                             trackView.add(artist + QStringLiteral(" - ") + title);
+                             if (++handled == tracks)
+                                 loop.quit();
+                         });
+        listener.start(QThread::IdlePriority);
+        loop.exec();
+        double clientCpu = 0;
+        const double cpu0 = processCpuSeconds();
+        const auto t0 = clock_type::now();
+        std::thread client([&] {
+            SourceClient c;
+            c.connectTo(quint16(port));
+            c.send(request);
+            c.receive(19);
+            c.send(set, 1 << 16);
+            clientCpu = threadCpuSeconds(pthread_self());
+        });
+        loop.exec();
+        const double seconds = std::chrono::duration<double>(clock_type::now() - t0).count();
+        client.join();
+        const double cpu = processCpuSeconds() - cpu0 - clientCpu;
+        listener.stop();
+        state.SetIterationTime(seconds);
+        state.counters["tracks"] = handled;
+        state.counters["process_cpu_s_per_GB"] = cpu / (double(set.size()) / 1e9);
+        state.counters["MB"] = double(set.size()) / 1e6;
+    }
+    event_log::instance().set_sink(nullptr);
+}
+BENCHMARK(BM_WholePath)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the OSC parser as one or more reads and checks
+// Feeds arbitrary bytes to the OSC decoder as one or more reads and checks
 // that every report has the shape the receivers rely on.
 #include "messanger.h"
 #include "osc_parser.h"
@@ -19,7 +19,7 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&)
 
 struct Harness
 {
-    Harness() : parser(&hub)
+    Harness() : parser(&hub, "fuzz: ")
     {
         qInstallMessageHandler(quiet);
         QObject::connect(&hub, qOverload<QString>(&Messanger::sendStat), [](const QString& tempo) {

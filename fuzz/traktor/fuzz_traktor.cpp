@@ -22,6 +22,7 @@ public:
     void corrupt_data() override {}
     void stream_started() override { ++open; }
     void stream_ended() override { --open; }
+    void headers_too_large() override {}
     void comments(const std::vector<std::string>& texts) override
     {
         QStringList list;
@@ -35,7 +36,8 @@ public:
 void feedStream(const std::uint8_t* data, std::size_t size, std::size_t chunk)
 {
     Observer o;
-    ogg_stream_reader reader(o);
+    // A small header cap, so that the fuzzer reaches it.
+    ogg_stream_reader reader(o, 4096);
     while (size > 0) {
         const std::size_t n = size < chunk ? size : chunk;
         std::memcpy(reader.prepare(n), data, n);

@@ -1,43 +1,45 @@
 #pragma once
 
+#include "session_log.h"
+
 #include <QByteArray>
-#include <QStringList>
 
 #include <cstddef>
-#include <vector>
+#include <string>
 
 class Messanger;
 
-// Recognises the tempo and clip messages in the bytes of one read of an OSC
-// connection and reports them through the hub. The sender writes messages back
-// to back without framing, so nothing here parses the OSC grammar: the bytes are
-// cut into NUL-delimited tokens and the messages are found by searching them.
-// Tokens never carry over from one read to the next.
+// Decodes the OSC 1.0 messages of one TCP connection by their grammar (address,
+// type tags, then the arguments by their tags, every part padded to 4 bytes) and
+// reports the tempo and clip messages through the hub. Senders frame messages in
+// one of two ways, and both are read: a 4-byte big-endian length before each
+// packet (liblo's TCP transport), or messages back to back, each beginning with
+// "/" or "#". Bundles are unpacked. Bytes of a message that has not fully
+// arrived are kept for the next read, up to maxMessage bytes.
 class osc_parser
 {
 public:
-    explicit osc_parser(Messanger* hub);
+    static constexpr std::size_t maxMessage = 65536;
 
-    // Tokenises one read's bytes, reports what it recognises, and forgets them.
+    // Every log line of this connection begins with logPrefix.
+    osc_parser(Messanger* hub, std::string logPrefix);
+
     void feed(const char* data, std::size_t size);
     void feed(const QByteArray& bytes) { feed(bytes.constData(), std::size_t(bytes.size())); }
 
 private:
-    // A token is a run of non-zero bytes and all the 0 bytes that follow it. The
-    // tokens of one read lie back to back in its bytes, so they are kept as spans
-    // into them; a value that spans two neighbouring tokens is one span as well.
-    struct span
-    {
-        std::size_t begin;
-        std::size_t size;
-    };
+    enum class status { whole, incomplete, malformed };
 
-    void tokenise(const char* data, std::size_t size);
-    void recognise(const char* data);
-    void readClipFields(const char* data, std::size_t i);
-    bool readInteger(const char* data, span& value, std::size_t& j);
+    std::size_t decode(const char* data, std::size_t size);
+    std::size_t skipUndecodable(const char* data, std::size_t size, std::size_t from);
+    bool packet(const char* data, std::size_t size, int depth);
+    status message(const char* data, std::size_t size, bool bounded, std::size_t& length);
+    void report(const std::string& address, const std::string& tags, const char* arguments);
 
     Messanger* hub;
-    std::vector<span> tokens;
-    QStringList clipFields;
+    session_log log;
+    // The undecoded rest of earlier reads.
+    std::string carried;
+    // Bytes of an oversized framed packet still to be dropped as they arrive.
+    std::size_t skipping = 0;
 };

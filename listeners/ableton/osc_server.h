@@ -1,66 +1,48 @@
 #pragma once
 
-#include "connection.h"
+#include "accept_loop.h"
 #include "connection_manager.h"
+#include "listener_options.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <memory>
-#include <string>
+#include <cstdint>
 
 class Messanger;
 
-// Accepts OSC connections on one TCP port and runs them, all on the thread that
-// calls start().
+struct osc_server_options : listener_options
+{
+    // More connections than any sender needs; beyond it a local program could
+    // only be exhausting the process's file descriptors.
+    std::size_t max_connections = 64;
+    // A connection that has sent nothing for this long is closed.
+    std::chrono::milliseconds idle_timeout{std::chrono::seconds(60)};
+};
+
+// Accepts OSC connections on one TCP endpoint and runs them, all on the thread
+// that runs the I/O service.
 class osc_server
 {
 public:
-    // More connections than any sender needs; beyond it a local program could
-    // only be exhausting the process's file descriptors.
-    static constexpr std::size_t maxConnections = 64;
-
-    // listenAddress: the IPv4 address to bind, as text.
-    osc_server(Messanger* hub, std::string listenAddress);
+    // Opens, binds and listens; throws boost::system::system_error naming the
+    // failed step ("bind: ...").
+    osc_server(Messanger* hub, boost::asio::io_context& service,
+               const boost::asio::ip::tcp::endpoint& endpoint, osc_server_options options);
+    ~osc_server();
     osc_server(const osc_server&) = delete;
     osc_server& operator=(const osc_server&) = delete;
 
-    // Listens on the low 16 bits of port and runs the service until stop() (or
-    // until nothing is left to do). Set-up failures are thrown as
-    // boost::system::system_error naming the operation ("bind: ...").
-    void start(int port);
-
-    // Safe from any thread: closes the acceptor and all connections on the
-    // service's thread, which makes start() return.
-    void stop();
-
-    // After start() threw or returned and the thread that ran it has finished:
-    // closes whatever is still open and drops handlers left in the queue (a stop
-    // posted after the service had already returned), so that the next start()
-    // is not ended by them. Call only while no thread runs start().
-    void reset();
-
-    // The port actually listened on (useful with port 0), 0 while not listening.
-    int listeningPort() const { return listeningPort_.load(); }
-
-    void setAcceptRetryDelay(std::chrono::milliseconds delay) { acceptRetryDelay = delay; }
+    unsigned short port() const { return acceptor.port(); }
 
 private:
-    void start_accept();
-    void handle_accept(const boost::system::error_code& error);
-    void handle_stop();
+    void handle_accept(boost::asio::ip::tcp::socket socket);
 
-    boost::asio::io_context service;
-    connection_manager connections;
-    connection_ptr pendingConnection;
-    std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor;
-    boost::asio::steady_timer acceptRetryTimer;
     Messanger* hub;
-    std::string listenAddress;
-    std::chrono::milliseconds acceptRetryDelay{1000};
-    std::atomic<int> listeningPort_{0};
+    osc_server_options options;
+    connection_manager connections;
+    std::uint32_t nextConnection = 1;
+    accept_loop acceptor;
 };

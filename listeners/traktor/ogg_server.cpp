@@ -3,82 +3,60 @@
 #include "eventlog.h"
 #include "ogg_session.h"
 
-#include <boost/asio/error.hpp>
-#include <boost/asio/socket_base.hpp>
-#include <boost/format.hpp>
-#include <boost/system/system_error.hpp>
-
-namespace {
-
-void check(const boost::system::error_code& error, const char* step)
-{
-    if (error)
-        throw boost::system::system_error(error, step);
-}
-
-} // namespace
+#include <algorithm>
 
 ogg_server::ogg_server(Messanger* hub, boost::asio::io_context& service,
                        const boost::asio::ip::tcp::endpoint& endpoint, ogg_server_options options)
-    : hub_(hub), service_(service), options_(options), acceptor_(service), retry_(service)
-{
-    boost::system::error_code error;
-    acceptor_.open(endpoint.protocol(), error);
-    check(error, "open");
-    acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true), error);
-    check(error, "set_option");
-    acceptor_.bind(endpoint, error);
-    check(error, "bind");
-    acceptor_.listen(boost::asio::socket_base::max_listen_connections, error);
-    check(error, "listen");
-    port_ = acceptor_.local_endpoint(error).port();
-
-    start_accept(std::make_shared<ogg_session>(service_, nextSession_++, hub_, options_));
-}
+    : hub_(hub), options_(std::move(options)),
+      acceptor_(service, endpoint, options_.accept_retry_pause, "Error accepting connection (%1%)",
+                [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
+{}
 
 ogg_server::~ogg_server() = default;
 
-void ogg_server::start_accept(std::shared_ptr<ogg_session> session)
+void ogg_server::handle_accept(boost::asio::ip::tcp::socket socket)
 {
-    boost::asio::ip::tcp::socket& socket = session->socket();
-    acceptor_.async_accept(
-        socket, [this, session = std::move(session)](const boost::system::error_code& error) {
-            handle_accept(session, error);
-        });
-}
-
-void ogg_server::handle_accept(const std::shared_ptr<ogg_session>& session,
-                               const boost::system::error_code& error)
-{
-    if (error) {
-        if (error == boost::asio::error::operation_aborted)
-            return; // the acceptor was closed: the server is going away
-        event_log::write(boost::format("Error accepting connection (%1%)") %
-                             ogg_session::error_text(error),
-                         event_log::error, 1);
-        // Running out of descriptors or memory passes; accept again after a pause,
-        // with the same waiting session, rather than going deaf for good.
-        retry_.expires_after(options_.accept_retry_pause);
-        retry_.async_wait([this, session](const boost::system::error_code& waitError) {
-            if (!waitError)
-                start_accept(session);
-        });
-        return;
-    }
-
+    const std::uint32_t number = nextSession_++;
     boost::system::error_code peerError;
-    const boost::asio::ip::tcp::endpoint peer = session->socket().remote_endpoint(peerError);
+    const boost::asio::ip::tcp::endpoint peer = socket.remote_endpoint(peerError);
     if (peerError) {
         // The client has reset the connection already; only this session is lost.
-        event_log::write(boost::format("Session %1%: cannot read the peer address (%2%)") %
-                             session->number() % ogg_session::error_text(peerError),
+        event_log::write("Session " + std::to_string(number) + ": cannot read the peer address (" +
+                             error_text(peerError) + ")",
                          event_log::error, 1);
-    } else {
-        event_log::write(boost::format("Created session %1% (remote peer %2%)") %
-                             session->number() % peer.address().to_string(),
-                         event_log::info, 1);
-        session->start();
+        return;
     }
+    event_log::write("Created session " + std::to_string(number) + " (remote peer " +
+                         peer.address().to_string() + ")",
+                     event_log::info, 1);
+    if (!make_room()) {
+        event_log::write("Session " + std::to_string(number) + ": refused, " +
+                             std::to_string(sessions_.size()) + " sessions are streaming",
+                         event_log::warning, 1);
+        return;
+    }
+    auto session = std::make_shared<ogg_session>(std::move(socket), number, hub_, options_);
+    sessions_.push_back(session);
+    session->start();
+}
 
-    start_accept(std::make_shared<ogg_session>(service_, nextSession_++, hub_, options_));
+// Silent or trickling clients must not lock the real source out: at the cap the
+// oldest session that has not finished its handshake gives way. Sessions that
+// stream are never dropped for a newcomer.
+bool ogg_server::make_room()
+{
+    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
+                                   [](const std::weak_ptr<ogg_session>& s) { return s.expired(); }),
+                    sessions_.end());
+    if (sessions_.size() < options_.max_sessions)
+        return true;
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        const std::shared_ptr<ogg_session> session = it->lock();
+        if (session && session->handshaking()) {
+            session->drop("dropped for a new connection, too many sessions");
+            sessions_.erase(it);
+            return true;
+        }
+    }
+    return false;
 }

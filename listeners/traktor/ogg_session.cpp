@@ -1,16 +1,16 @@
 #include "ogg_session.h"
 
+#include "accept_loop.h"
 #include "eventlog.h"
 #include "messanger.h"
 #include "track_comments.h"
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/format.hpp>
 
-#include <cctype>
-#include <cstdio>
+#include <new>
 #include <ostream>
 
 namespace {
@@ -18,11 +18,6 @@ namespace {
 const char okReply[] = "HTTP/1.0 200 OK\r\n\r\n";
 constexpr std::size_t handshakeChunk = 4096;
 constexpr std::size_t streamChunk = 65536;
-
-bool endOfStream(const boost::system::error_code& error)
-{
-    return error == boost::asio::error::eof;
-}
 
 // Why a request is refused, as the log says it.
 const char* refusal(source_request_parser::status status)
@@ -37,74 +32,66 @@ const char* refusal(source_request_parser::status status)
     }
 }
 
-// A request line as it may be logged: an Authorization header loses its value.
+// A request line as it may be logged: the source password travels in the
+// Authorization header, and the log must not keep it.
 std::string loggable_line(const std::string& line)
 {
-    // The source password travels in this header; the log must not keep it.
-    static const char name[] = "authorization:";
-    const std::size_t length = sizeof name - 1;
-    if (line.size() < length)
+    static const std::string name = "authorization:";
+    if (!boost::algorithm::istarts_with(line, name))
         return line;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
-            return line;
-    }
-    return line.substr(0, length) + " (hidden)";
-}
-
-// Control characters of peer-supplied text as \xNN, so a text can never forge or
-// split a line of the event log.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return line.substr(0, name.size()) + " (hidden)";
 }
 
 } // namespace
 
-ogg_session::ogg_session(boost::asio::io_context& service, std::uint32_t number, Messanger* hub,
+ogg_session::ogg_session(boost::asio::ip::tcp::socket socket, std::uint32_t number, Messanger* hub,
                          const ogg_server_options& options)
-    : hub_(hub), socket_(service), deadline_(service), options_(options), number_(number),
-      request_(options.max_line_length, options.max_header_bytes), stream_(*this)
+    : hub_(hub), socket_(std::move(socket)), deadline_(socket_.get_executor()), options_(options),
+      log_("Session " + std::to_string(number) + ": "),
+      handshakeEnd_(read_deadline::clock::now() + options.handshake_timeout),
+      request_(options.max_line_length, options.max_header_bytes),
+      stream_(*this, options.max_stream_header_bytes)
 {}
 
 ogg_session::~ogg_session() = default;
 
-std::string ogg_session::error_text(const boost::system::error_code& error)
+// Memory runs out for this session's buffers: only this session ends.
+template <class Work> void ogg_session::guarded(Work work)
 {
-    return std::string(error.category().name()) + ':' + std::to_string(error.value());
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        drop("out of memory");
+    }
 }
 
+void ogg_session::drop(const std::string& reason)
+{
+    log_.write(reason, event_log::error, 1);
+    deadline_.disarm();
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+}
+
+// Every read is guarded by the read time-out, and during the handshake also by
+// the handshake's overall deadline, whichever comes first.
 void ogg_session::arm_deadline()
 {
-    deadline_.expires_after(options_.read_timeout);
-    deadline_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-        self->handle_timeout(error);
-    });
+    auto when = read_deadline::clock::now() + options_.read_timeout;
+    if (handshaking_ && handshakeEnd_ < when)
+        when = handshakeEnd_;
+    deadline_.arm(when, [self = shared_from_this()] { self->handle_timeout(); });
 }
 
-// Unlike cancel(), this also defeats a time-out that has fired but whose handler
-// is still queued behind the read that just completed.
-void ogg_session::disarm_deadline()
+void ogg_session::start()
 {
-    deadline_.expires_at(boost::asio::steady_timer::time_point::max());
+    guarded([this] { take_lines(); });
 }
 
 // Takes the buffered lines one by one; reads only when no complete line is left.
 // The deadline is armed once per line, as a line that trickles in must still
 // arrive within the read time-out.
-void ogg_session::start()
+void ogg_session::take_lines()
 {
     for (;;) {
         const source_request_parser::result r = request_.next(pending_.data(), pending_.size());
@@ -126,9 +113,8 @@ void ogg_session::start()
         case source_request_parser::status::invalid_request:
         case source_request_parser::status::line_too_long:
         case source_request_parser::status::header_too_large:
-            disarm_deadline();
-            event_log::write(boost::format("Session %1%: %2%") % number_ % refusal(r.what),
-                             event_log::error, 1);
+            deadline_.disarm();
+            log_.write(refusal(r.what), event_log::error, 1);
             return;
         case source_request_parser::status::line:
         case source_request_parser::status::done:
@@ -136,11 +122,10 @@ void ogg_session::start()
         }
         waitingForLine_ = false;
         pending_.erase(0, r.consumed);
-        event_log::write(boost::format("Session %1%: request line: %2%") % number_ %
-                             printable(loggable_line(r.text)),
-                         event_log::info, 1);
+        log_.write("request line: " + printable(loggable_line(r.text)), event_log::info, 1);
         if (r.what == source_request_parser::status::done) {
-            disarm_deadline();
+            deadline_.disarm();
+            handshaking_ = false;
             boost::asio::async_write(
                 socket_, boost::asio::buffer(okReply, sizeof okReply - 1),
                 [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
@@ -151,35 +136,39 @@ void ogg_session::start()
     }
 }
 
+// True when the read ended the session; end of stream is normal and not logged.
+bool ogg_session::read_failed(const boost::system::error_code& error)
+{
+    if (!error)
+        return false;
+    deadline_.disarm();
+    if (error != boost::asio::error::eof && error != boost::asio::error::operation_aborted)
+        log_.write("read error (" + error_text(error) + ")", event_log::error, 1);
+    return true;
+}
+
 void ogg_session::handle_read_request(const boost::system::error_code& error, std::size_t bytes)
 {
     pending_.resize(pending_.size() - handshakeChunk + bytes);
-    if (error) {
-        disarm_deadline();
-        if (!endOfStream(error))
-            event_log::write(boost::format("Session %1%: read error (%2%)") % number_ %
-                                 error_text(error),
-                             event_log::error, 1);
-        return;
-    }
-    start();
+    if (!read_failed(error))
+        start();
 }
 
 void ogg_session::handle_write(const boost::system::error_code& error)
 {
     if (error) {
-        if (!endOfStream(error))
-            event_log::write(boost::format("Session %1%: socket write error (%2%)") % number_ %
-                                 error_text(error),
-                             event_log::error, 1);
+        if (error != boost::asio::error::eof && error != boost::asio::error::operation_aborted)
+            log_.write("socket write error (" + error_text(error) + ")", event_log::error, 1);
         return;
     }
-    // Clients that do not wait for the reply send stream bytes right behind the
-    // request; they are the stream's first bytes. The swap also frees the buffer.
-    std::string early;
-    early.swap(pending_);
-    stream_.feed(early.data(), early.size());
-    read_data();
+    guarded([this] {
+        // Clients that do not wait for the reply send stream bytes right behind the
+        // request; they are the stream's first bytes. The swap also frees the buffer.
+        std::string early;
+        early.swap(pending_);
+        stream_.feed(early.data(), early.size());
+        read_data();
+    });
 }
 
 void ogg_session::read_data()
@@ -196,33 +185,19 @@ void ogg_session::read_data()
 
 void ogg_session::handle_read(const boost::system::error_code& error, std::size_t bytes)
 {
-    disarm_deadline();
-    if (error) {
-        if (!endOfStream(error))
-            event_log::write(boost::format("Session %1%: read error (%2%)") % number_ %
-                                 error_text(error),
-                             event_log::error, 1);
+    if (read_failed(error))
         return;
-    }
-    stream_.commit(bytes);
-    read_data();
+    guarded([this, bytes] {
+        stream_.commit(bytes);
+        read_data();
+    });
 }
 
-void ogg_session::handle_timeout(const boost::system::error_code& error)
+void ogg_session::handle_timeout()
 {
-    if (error == boost::asio::error::operation_aborted)
-        return;
-    if (error) {
-        event_log::write(boost::format("Session %1%: read timeout timer error %2%") % number_ %
-                             error_text(error),
-                         event_log::info, 3);
-        return;
-    }
-    // A read may have completed after the timer fired but before this handler ran;
-    // it has re-armed or disarmed the deadline then, and the session is alive.
-    if (deadline_.expiry() > boost::asio::steady_timer::clock_type::now())
-        return;
-    event_log::write(boost::format("Session %1%: read timeout") % number_, event_log::info, 2);
+    log_.write(handshaking_ && read_deadline::clock::now() >= handshakeEnd_ ? "handshake timeout"
+                                                                            : "read timeout",
+               event_log::info, 2);
     boost::system::error_code ignored;
     socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
     if (ignored) {
@@ -233,15 +208,17 @@ void ogg_session::handle_timeout(const boost::system::error_code& error)
 
 void ogg_session::corrupt_data()
 {
-    event_log::write(
-        boost::format("Session %1%: Corrupt or missing data in bitstream; continuing...") % number_,
-        event_log::warning, 1);
+    log_.write("Corrupt or missing data in bitstream; continuing...", event_log::warning, 1);
 }
 
 void ogg_session::stream_started()
 {
-    event_log::write(boost::format("Session %1%: new stream started") % number_, event_log::info,
-                     1);
+    log_.write("new stream started", event_log::info, 1);
+}
+
+void ogg_session::headers_too_large()
+{
+    log_.write("stream headers too large, its comments are skipped", event_log::warning, 1);
 }
 
 void ogg_session::comments(const std::vector<std::string>& texts)
@@ -249,8 +226,9 @@ void ogg_session::comments(const std::vector<std::string>& texts)
     QStringList list;
     list.reserve(static_cast<int>(texts.size()));
     for (const std::string& text : texts) {
-        event_log::write(boost::format("Session %1%: %2%") % number_ % printable(text),
-                         event_log::info, 1);
+        log_.write(printable(text), event_log::info, 1);
+        // A failed echo (no reader on the pipe any more) leaves the stream bad and
+        // does nothing else.
         if (options_.comment_echo != nullptr)
             *options_.comment_echo << text << '\n';
         list.append(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
@@ -262,7 +240,7 @@ void ogg_session::comments(const std::vector<std::string>& texts)
 
 void ogg_session::stream_ended()
 {
-    event_log::write(boost::format("Session %1%: stream ended") % number_, event_log::info, 1);
+    log_.write("stream ended", event_log::info, 1);
 }
 
 void ogg_session::report_track(const QStringList& comments)

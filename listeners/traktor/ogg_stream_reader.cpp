@@ -79,9 +79,12 @@ public:
 
 struct ogg_stream_reader::state
 {
-    explicit state(observer& e) : events(e) {}
+    state(observer& e, std::size_t maxHeader) : events(e), maxHeaderBytes(maxHeader) {}
 
     observer& events;
+    const std::size_t maxHeaderBytes;
+    // Bytes of the current stream's pages given to the packet assembler.
+    std::size_t headerBytes = 0;
     // Declared so that they are released stream first and sync last.
     sync_owner sync;
     vorbis_owner vorbis;
@@ -102,6 +105,7 @@ struct ogg_stream_reader::state
         commentsTaken = false;
         identified = false;
         pastBosPages = false;
+        headerBytes = 0;
         events.stream_started();
     }
 
@@ -136,6 +140,27 @@ struct ogg_stream_reader::state
         events.comments(texts);
     }
 
+    void takeHeaderPage(ogg_page& page)
+    {
+        headerBytes += std::size_t(page.header_len) + std::size_t(page.body_len);
+        if (headerBytes > maxHeaderBytes) {
+            // Its buffered packet data goes now; the stream's end is still watched for.
+            stream.reset();
+            commentsTaken = true;
+            events.headers_too_large();
+            return;
+        }
+        ogg_stream_pagein(&stream.s, &page);
+        ogg_packet packet;
+        while (!commentsTaken) {
+            const int result = ogg_stream_packetout(&stream.s, &packet);
+            if (result == 0)
+                break;
+            if (result > 0)
+                takePacket(packet);
+        }
+    }
+
     void takePage(ogg_page& page)
     {
         if (newStreamExpected) {
@@ -152,15 +177,9 @@ struct ogg_stream_reader::state
         }
         if (!ogg_page_bos(&page))
             pastBosPages = true;
-        ogg_stream_pagein(&stream.s, &page);
-        ogg_packet packet;
-        for (;;) {
-            const int result = ogg_stream_packetout(&stream.s, &packet);
-            if (result == 0)
-                break;
-            if (result > 0)
-                takePacket(packet);
-        }
+        // Once the comments are in, audio pages need no packet assembly at all.
+        if (!commentsTaken)
+            takeHeaderPage(page);
         if (ogg_page_eos(&page)) {
             endStream();
             events.stream_ended();
@@ -168,7 +187,8 @@ struct ogg_stream_reader::state
     }
 };
 
-ogg_stream_reader::ogg_stream_reader(observer& events) : d(new state(events))
+ogg_stream_reader::ogg_stream_reader(observer& events, std::size_t maxHeaderBytes)
+    : d(new state(events, maxHeaderBytes))
 {}
 
 ogg_stream_reader::~ogg_stream_reader() = default;

@@ -23,9 +23,14 @@ public:
         // The comment header of the current stream: its texts in order (UTF-8 as sent).
         virtual void comments(const std::vector<std::string>& texts) = 0;
         virtual void stream_ended() = 0;
+        // The current stream's header pages passed maxHeaderBytes: its comments
+        // are given up.
+        virtual void headers_too_large() = 0;
     };
 
-    explicit ogg_stream_reader(observer& events);
+    // Keeps at most maxHeaderBytes of one stream's pages while its headers are read,
+    // so that a packet that never ends cannot take all memory.
+    explicit ogg_stream_reader(observer& events, std::size_t maxHeaderBytes = 1 << 20);
     ~ogg_stream_reader();
     ogg_stream_reader(const ogg_stream_reader&) = delete;
     ogg_stream_reader& operator=(const ogg_stream_reader&) = delete;

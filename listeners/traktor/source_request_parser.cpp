@@ -1,27 +1,10 @@
 #include "source_request_parser.h"
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/algorithm/string/trim.hpp>
+
 #include <cstring>
-
-namespace {
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// Leading and trailing space, tab, CR, LF, VT and FF removed.
-std::string trim(const char* data, std::size_t size)
-{
-    std::size_t begin = 0;
-    std::size_t end = size;
-    while (begin < end && isSpace(data[begin]))
-        ++begin;
-    while (end > begin && isSpace(data[end - 1]))
-        --end;
-    return std::string(data + begin, end - begin);
-}
-
-} // namespace
 
 source_request_parser::result source_request_parser::next(const char* data, std::size_t size)
 {
@@ -44,9 +27,11 @@ source_request_parser::result source_request_parser::next(const char* data, std:
         r.what = status::header_too_large;
         return r;
     }
-    std::string text = trim(data, lineEnd);
+    // Space, tab, CR, LF, VT and FF, whatever the locale says.
+    std::string text = boost::algorithm::trim_copy_if(std::string(data, lineEnd),
+                                                      boost::algorithm::is_any_of(" \t\r\n\v\f"));
     if (!requestSeen_) {
-        if (text.compare(0, 6, "SOURCE") != 0) {
+        if (!boost::algorithm::starts_with(text, "SOURCE")) {
             r.what = status::invalid_request;
             return r;
         }

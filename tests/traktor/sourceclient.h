@@ -89,14 +89,6 @@ public:
         return ::recv(fd_, &c, 1, 0) <= 0;
     }
 
-    // Ends the connection with a reset instead of an orderly close.
-    void reset()
-    {
-        linger l{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-        close();
-    }
-
     void close()
     {
         if (fd_ >= 0)

@@ -1,0 +1,65 @@
+#include "accept_loop.h"
+
+#include "eventlog.h"
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/socket_base.hpp>
+#include <boost/format.hpp>
+#include <boost/system/system_error.hpp>
+
+namespace {
+
+void check(const boost::system::error_code& error, const char* step)
+{
+    if (error)
+        throw boost::system::system_error(error, step);
+}
+
+} // namespace
+
+std::string error_text(const boost::system::error_code& error)
+{
+    return std::string(error.category().name()) + ':' + std::to_string(error.value());
+}
+
+accept_loop::accept_loop(boost::asio::io_context& service,
+                         const boost::asio::ip::tcp::endpoint& endpoint,
+                         std::chrono::milliseconds retryPause, std::string failureFormat,
+                         handler accepted)
+    : acceptor_(service), retry_(service), retryPause_(retryPause),
+      failureFormat_(std::move(failureFormat)), accepted_(std::move(accepted))
+{
+    boost::system::error_code error;
+    acceptor_.open(endpoint.protocol(), error);
+    check(error, "open");
+    acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true), error);
+    check(error, "set_option");
+    acceptor_.bind(endpoint, error);
+    check(error, "bind");
+    acceptor_.listen(boost::asio::socket_base::max_listen_connections, error);
+    check(error, "listen");
+    port_ = acceptor_.local_endpoint(error).port();
+    accept();
+}
+
+void accept_loop::accept()
+{
+    acceptor_.async_accept(
+        [this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
+            if (error == boost::asio::error::operation_aborted)
+                return; // the acceptor was closed: the server is going away
+            if (error) {
+                event_log::write(boost::format(failureFormat_) % error_text(error),
+                                 event_log::error, 1);
+                // Running out of descriptors or memory passes.
+                retry_.expires_after(retryPause_);
+                retry_.async_wait([this](const boost::system::error_code& waitError) {
+                    if (!waitError)
+                        accept();
+                });
+                return;
+            }
+            accepted_(std::move(socket));
+            accept();
+        });
+}

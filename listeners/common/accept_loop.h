@@ -1,0 +1,41 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// A listening TCP acceptor that hands every accepted socket on and, after a
+// failed accept, logs it and tries again after a pause instead of going deaf.
+class accept_loop
+{
+public:
+    using handler = std::function<void(boost::asio::ip::tcp::socket)>;
+
+    // Opens, binds and listens at once; throws boost::system::system_error whose
+    // text begins with the failed step ("open", "set_option", "bind", "listen").
+    // failureFormat is the event log text of a failed accept, %1% the error.
+    accept_loop(boost::asio::io_context& service, const boost::asio::ip::tcp::endpoint& endpoint,
+                std::chrono::milliseconds retryPause, std::string failureFormat, handler accepted);
+    accept_loop(const accept_loop&) = delete;
+    accept_loop& operator=(const accept_loop&) = delete;
+
+    // The port actually bound (the system's pick for port 0).
+    unsigned short port() const { return port_; }
+
+private:
+    void accept();
+
+    boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::steady_timer retry_;
+    std::chrono::milliseconds retryPause_;
+    std::string failureFormat_;
+    handler accepted_;
+    unsigned short port_ = 0;
+};
+
+// "category:value", the form every error takes in the event log.
+std::string error_text(const boost::system::error_code& error);
