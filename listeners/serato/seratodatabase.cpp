@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -74,9 +76,10 @@ SeratoDatabase::Result SeratoDatabase::read(std::array<Entry, deckCount>& decks)
 {
     struct stat info;
     if (::stat(QFile::encodeName(filePath).constData(), &info) != 0) {
+        const int error = errno;
         close();
-        lastError = QStringLiteral("missing");
-        return Result::Missing;
+        lastError = QString::fromLocal8Bit(std::strerror(error));
+        return error == ENOENT || error == ENOTDIR ? Result::Missing : Result::Failed;
     }
     // Opening a pipe or a device would block the window's thread.
     if (!S_ISREG(info.st_mode)) {
