@@ -20,6 +20,9 @@ QString encoded(const QString& value)
 
 QString replyError(QNetworkReply* reply)
 {
+    if (reply->error() == QNetworkReply::NoError)
+        return QStringLiteral("The reply is larger than %1 bytes")
+            .arg(WebServiceClient::maxReplySize);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && reply->error() != QNetworkReply::NoError)
         return QStringLiteral("HTTP %1: %2").arg(status.toInt()).arg(reply->errorString());
@@ -143,7 +146,7 @@ void WebServiceClient::lookupLocation()
     limitSize(reply, maxReplySize);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
             Q_EMIT locationFailed(replyError(reply));
             return;
         }
@@ -167,7 +170,7 @@ void WebServiceClient::checkVersion()
     limitSize(reply, maxReplySize);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
             Q_EMIT versionFailed(replyError(reply));
             return;
         }
