@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -211,6 +212,10 @@ QVector<TrackListFile::Entry> TrackListFile::entriesOnDisk() const
     // The file is the record of the run (a hand edit during the set stays),
     // plus what could not be written to it. When it was lost or damaged since
     // the last write, what this object wrote last is the better record.
+    // Unchanged since this object wrote it: no need to parse it again.
+    const QFileInfo info(filePath());
+    if (info.exists() && info.size() == m_writtenSize && info.lastModified() == m_writtenTime)
+        return m_entries; // which holds the unwritten tail too
     QFile file(filePath());
     QVector<Entry> entries;
     if (file.open(QIODevice::ReadOnly) && file.size() <= maxFileSize &&
@@ -225,6 +230,9 @@ bool TrackListFile::write(const TrackListLocation& location, const QVector<Entry
     const QByteArray xml = document(location, entries);
     if (!writeWhole(&file, xml, &m_error))
         return false;
+    const QFileInfo info(filePath());
+    m_writtenSize = info.size();
+    m_writtenTime = info.lastModified();
     m_error.clear();
     return true;
 }

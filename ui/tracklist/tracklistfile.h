@@ -70,5 +70,7 @@ private:
     QString m_fileName;
     QVector<Entry> m_entries;   // everything appended since create() or clear()
     QVector<Entry> m_unwritten; // the tail of m_entries that no write has stored yet
+    qint64 m_writtenSize = -1;  // the file as the last successful write left it
+    QDateTime m_writtenTime;
     mutable QString m_error;
 };
