@@ -24,6 +24,10 @@
           pad: bytes of filler added to the location and version replies;
           compact: true to write no whitespace between key and string.
       It ends when stdin closes, and after --lifetime seconds at the latest.
+
+Point the program at it with the settings "advanced/ServiceHost" = 127.0.0.1:<n>
+and "advanced/ExtraCaCertificates" = DIR/ca.pem. C++ tests drive it through
+tests/pipeline/fakewebservice.h (start, configure, events).
 """
 
 import argparse
