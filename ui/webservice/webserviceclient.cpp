@@ -18,13 +18,27 @@ QString encoded(const QString& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
+constexpr char tooLarge[] = "fenkTooLarge";
+constexpr char tlsError[] = "fenkTlsError";
+
+// What a DJ (and the log) should read about a failed request.
 QString replyError(QNetworkReply* reply)
 {
-    if (reply->error() == QNetworkReply::NoError)
+    if (reply->property(tooLarge).toBool() || reply->error() == QNetworkReply::NoError)
         return QStringLiteral("The reply is larger than %1 bytes")
             .arg(WebServiceClient::maxReplySize);
+    // The transfer time-out aborts the reply; nothing else here cancels one
+    // that still reports.
+    if (reply->error() == QNetworkReply::OperationCanceledError ||
+        reply->error() == QNetworkReply::TimeoutError)
+        return QStringLiteral("No reply within %1 s from %2")
+            .arg(reply->request().transferTimeout() / 1000.0)
+            .arg(reply->url().host());
+    const QString tls = reply->property(tlsError).toString();
+    if (!tls.isEmpty())
+        return QStringLiteral("TLS: %1 (%2)").arg(tls, reply->url().host());
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && reply->error() != QNetworkReply::NoError)
+    if (status.isValid())
         return QStringLiteral("HTTP %1: %2").arg(status.toInt()).arg(reply->errorString());
     return reply->errorString();
 }
@@ -93,8 +107,12 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
     if (!m_extraCa.isEmpty())
         tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraCa);
     request.setSslConfiguration(tls);
-    // Certificate and TLS errors are not ignored: such a request fails.
     QNetworkReply* reply = m_nam->get(request);
+    // Certificate and TLS errors are never ignored: such a request fails, and
+    // the first error says why.
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {
+        reply->setProperty(tlsError, errors.value(0).errorString());
+    });
     // Also releases replies that were superseded and no longer reach this object.
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     return reply;
@@ -127,8 +145,10 @@ void limitSize(QNetworkReply* reply, qint64 limit)
 {
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply, limit](qint64 received, qint64) {
-                         if (received > limit)
+                         if (received > limit) {
+                             reply->setProperty(tooLarge, true);
                              reply->abort();
+                         }
                      });
 }
 
