@@ -26,7 +26,7 @@ public:
     {
         return {{"city", "Berlin"}, {"country", "Germany"}, {"country_code", "DE"},
                 {"version", "1.9"}, {"status", 200},        {"hang", false},
-                {"pad", 0},         {"compact", false}};
+                {"pad", 0},         {"compact", false},     {"raw", QJsonValue::Null}};
     }
 
     ~FakeWebService()

@@ -299,6 +299,13 @@ void TestPipeline::replies_data()
     QTest::newRow("compact") << "server"
                              << QJsonObject{{"compact", true}, {"city", "Saint-Étienne & <Co>"}}
                              << QStringList{"Saint-Étienne & <Co>", "Germany", "DE", "1.9"};
+    QString bomb = "<!DOCTYPE d [<!ENTITY a \"aaaaaaaaaaaaaaaa\">"; // 16^11 bytes expanded
+    for (char e = 'b'; e <= 'k'; ++e)
+        bomb += QStringLiteral("<!ENTITY %1 \"%2\">")
+                    .arg(QChar(e), QStringLiteral("&%1;").arg(QChar(e - 1)).repeated(16));
+    QTest::newRow("entity bomb")
+        << "server" << QJsonObject{{"raw", bomb + "]><d><key>City</key> <string>&k;</string></d>"}}
+        << QStringList{"", "", "", ""};
     QTest::newRow("never answers")
         << "server" << QJsonObject{{"hang", true}} << QStringList{"No reply within 0.3 s"};
     QTest::newRow("HTTP 500") << "server" << QJsonObject{{"status", 500}}

@@ -22,7 +22,8 @@
           status: HTTP status of every reply (default 200);
           hang: true to accept requests and never answer;
           pad: bytes of filler added to the location and version replies;
-          compact: true to write no whitespace between key and string.
+          compact: true to write no whitespace between key and string;
+          raw: a text sent as the location and version reply instead.
       It ends when stdin closes, and after --lifetime seconds at the latest.
 
 Point the program at it with the settings "advanced/ServiceHost" = 127.0.0.1:<n>
@@ -80,7 +81,7 @@ class Service:
         self.records = []
         self.config = {"city": "Berlin", "country": "Germany", "country_code": "DE",
                        "version": "1.9", "status": 200, "hang": False, "pad": 0,
-                       "compact": False}
+                       "compact": False, "raw": None}
 
     def emit(self, record):
         with self.lock:
@@ -91,6 +92,8 @@ class Service:
 
     def plist(self, pairs):
         with self.lock:
+            if self.config.get("raw") is not None:
+                return self.config["raw"].encode()
             gap = "" if self.config["compact"] else "\n    "
             pad = self.config["pad"]
         body = "".join("<key>%s</key>%s<string>%s</string>\n" % (escape(k), gap, escape(v))

@@ -215,8 +215,11 @@ QMap<QString, QString> WebServiceClient::scanPropertyList(const QByteArray& xml,
             continue;
         }
         if (token == QXmlStreamReader::StartElement && reader.name() == QLatin1String("string") &&
-            !pendingKey.isEmpty())
-            values.insert(pendingKey, reader.readElementText(QXmlStreamReader::SkipChildElements));
+            !pendingKey.isEmpty()) {
+            const QString value = reader.readElementText(QXmlStreamReader::SkipChildElements);
+            if (!reader.hasError()) // a value cut off by an error is no value
+                values.insert(pendingKey, value);
+        }
         pendingKey.clear();
     }
     // What was read before an XML error still counts.
