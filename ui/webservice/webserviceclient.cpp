@@ -113,6 +113,14 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
     connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {
         reply->setProperty(tlsError, errors.value(0).errorString());
     });
+    // A hostile or broken server cannot fill memory with what should be a few
+    // hundred bytes.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > maxReplySize) {
+            reply->setProperty(tooLarge, true);
+            reply->abort();
+        }
+    });
     // Also releases replies that were superseded and no longer reach this object.
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     return reply;
@@ -137,65 +145,47 @@ void WebServiceClient::sendSession(const Identity& who, bool start, const QStrin
     });
 }
 
-namespace {
-
-// Aborts a reply that grows beyond limit, so a hostile or broken server cannot
-// fill memory with what should be a few hundred bytes.
-void limitSize(QNetworkReply* reply, qint64 limit)
+void WebServiceClient::fetchPropertyList(QPointer<QNetworkReply>& latest, const QString& path,
+                                         const QStringList& keys,
+                                         std::function<void(QMap<QString, QString>)> found,
+                                         std::function<void(QString)> failed)
 {
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, limit](qint64 received, qint64) {
-                         if (received > limit) {
-                             reply->setProperty(tooLarge, true);
-                             reply->abort();
-                         }
-                     });
+    if (latest) {
+        // Only the newest request of a kind reports.
+        latest->disconnect(this);
+        latest->abort();
+    }
+    QNetworkReply* reply = get(serviceUrl(path));
+    latest = reply;
+    connect(reply, &QNetworkReply::finished, this, [reply, keys, found, failed] {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize)
+            failed(replyError(reply));
+        else
+            found(scanPropertyList(reply->read(maxReplySize), keys));
+    });
 }
-
-} // namespace
 
 void WebServiceClient::lookupLocation()
 {
-    if (m_locationReply) {
-        // Only the newest lookup reports.
-        m_locationReply->disconnect(this);
-        m_locationReply->abort();
-    }
-    QNetworkReply* reply = get(serviceUrl(QStringLiteral("/ip/ip.php")));
-    m_locationReply = reply;
-    limitSize(reply, maxReplySize);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
-            Q_EMIT locationFailed(replyError(reply));
-            return;
-        }
-        const auto values = scanPropertyList(
-            reply->read(maxReplySize),
-            {QStringLiteral("City"), QStringLiteral("Country"), QStringLiteral("CountryCode")});
-        Q_EMIT locationFound(values.value(QStringLiteral("City")),
-                             values.value(QStringLiteral("Country")),
-                             values.value(QStringLiteral("CountryCode")));
-    });
+    fetchPropertyList(
+        m_locationReply, QStringLiteral("/ip/ip.php"),
+        {QStringLiteral("City"), QStringLiteral("Country"), QStringLiteral("CountryCode")},
+        [this](const QMap<QString, QString>& values) {
+            Q_EMIT locationFound(values.value(QStringLiteral("City")),
+                                 values.value(QStringLiteral("Country")),
+                                 values.value(QStringLiteral("CountryCode")));
+        },
+        [this](const QString& error) { Q_EMIT locationFailed(error); });
 }
 
 void WebServiceClient::checkVersion()
 {
-    if (m_versionReply) {
-        m_versionReply->disconnect(this);
-        m_versionReply->abort();
-    }
-    QNetworkReply* reply = get(serviceUrl(QStringLiteral("/version_win.plist")));
-    m_versionReply = reply;
-    limitSize(reply, maxReplySize);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
-            Q_EMIT versionFailed(replyError(reply));
-            return;
-        }
-        const auto values =
-            scanPropertyList(reply->read(maxReplySize), {QStringLiteral("version")});
-        Q_EMIT versionFound(values.value(QStringLiteral("version")));
-    });
+    fetchPropertyList(
+        m_versionReply, QStringLiteral("/version_win.plist"), {QStringLiteral("version")},
+        [this](const QMap<QString, QString>& values) {
+            Q_EMIT versionFound(values.value(QStringLiteral("version")));
+        },
+        [this](const QString& error) { Q_EMIT versionFailed(error); });
 }
 
 QMap<QString, QString> WebServiceClient::scanPropertyList(const QByteArray& xml,
