@@ -13,7 +13,6 @@
           {"event": "request", "path": "/track.php", "query": "<raw query>",
            "params": {"ta": "<decoded as the service's PHP would>", ...},
            "status": 200}
-      - GET /_requests answers with the JSON list of those records so far;
       - /ip/ip.php answers a property list with City, Country, CountryCode;
         /version_win.plist one with version; /track.php and /session.php "OK";
       - each line of JSON written to stdin changes the replies from then on,
@@ -78,15 +77,12 @@ def make_certs(directory):
 class Service:
     def __init__(self):
         self.lock = threading.Lock()
-        self.records = []
         self.config = {"city": "Berlin", "country": "Germany", "country_code": "DE",
                        "version": "1.9", "status": 200, "hang": False, "pad": 0,
                        "compact": False, "raw": None}
 
     def emit(self, record):
         with self.lock:
-            if record["event"] == "request":
-                self.records.append(record)
             sys.stdout.write(json.dumps(record, ensure_ascii=False) + "\n")
             sys.stdout.flush()
 
@@ -129,9 +125,6 @@ class Handler(BaseHTTPRequestHandler):
     def do_GET(self):
         service = self.server.service
         split = urlsplit(self.path)
-        if split.path == "/_requests":
-            with service.lock:
-                return self.reply(200, json.dumps(service.records).encode(), "application/json")
         with service.lock:
             config = dict(service.config)
         record = {"event": "request", "path": split.path, "query": split.query,
