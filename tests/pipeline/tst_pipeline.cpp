@@ -299,6 +299,12 @@ void TestPipeline::replies_data()
     QTest::newRow("compact") << "server"
                              << QJsonObject{{"compact", true}, {"city", "Saint-Étienne & <Co>"}}
                              << QStringList{"Saint-Étienne & <Co>", "Germany", "DE", "1.9"};
+    QTest::newRow("value elsewhere")
+        << "server"
+        << QJsonObject{{"raw", "<d><key>City</key><integer>1</integer><string>X</string>"
+                               "<key>Country</key><!-- c --> <string>DE</string><key>version"
+                               "</key>\n<string>2.1</string><string>9</string></d>"}}
+        << QStringList{"", "DE", "", "2.1"};
     QString bomb = "<!DOCTYPE d [<!ENTITY a \"aaaaaaaaaaaaaaaa\">"; // 16^11 bytes expanded
     for (char e = 'b'; e <= 'k'; ++e)
         bomb += QStringLiteral("<!ENTITY %1 \"%2\">")
