@@ -331,7 +331,8 @@ void TestPipeline::replies()
     QVERIFY(service.configure(config));
     WebServiceClient web(&m_nam, service.host());
     web.setExtraCaCertificates(m_certs + QStringLiteral("/ca.pem"));
-    web.setTimeout(300);
+    if (config.contains("hang"))
+        web.setTimeout(300); // a loaded machine may take that long for a real answer
     QSignalSpy location(&web, &WebServiceClient::locationFound);
     QSignalSpy version(&web, &WebServiceClient::versionFound);
     QSignalSpy failed[] = {{&web, &WebServiceClient::locationFailed},
