@@ -12,38 +12,18 @@
 
 namespace {
 
-void showValue(QCheckBox* box, bool value)
+// How each kind of value widget shows a value and gives it back.
+struct WidgetValue
 {
-    box->setChecked(value);
-}
-void showValue(QSpinBox* box, int value)
-{
-    box->setValue(value);
-}
-void showValue(QLineEdit* edit, const QString& value)
-{
-    edit->setText(value);
-}
-void showValue(QTabWidget* tabs, int value)
-{
-    tabs->setCurrentIndex(value);
-}
-bool shownValue(const QCheckBox* box)
-{
-    return box->isChecked();
-}
-int shownValue(const QSpinBox* box)
-{
-    return box->value();
-}
-QString shownValue(const QLineEdit* edit)
-{
-    return edit->text();
-}
-int shownValue(const QTabWidget* tabs)
-{
-    return tabs->currentIndex();
-}
+    static void show(QCheckBox* box, bool value) { box->setChecked(value); }
+    static void show(QSpinBox* box, int value) { box->setValue(value); }
+    static void show(QLineEdit* edit, const QString& value) { edit->setText(value); }
+    static void show(QTabWidget* tabs, int value) { tabs->setCurrentIndex(value); }
+    static bool shown(const QCheckBox* box) { return box->isChecked(); }
+    static int shown(const QSpinBox* box) { return box->value(); }
+    static QString shown(const QLineEdit* edit) { return edit->text(); }
+    static int shown(const QTabWidget* tabs) { return tabs->currentIndex(); }
+};
 
 struct PrefsField
 {
@@ -57,10 +37,12 @@ PrefsField field(Widget* Ui_PrefsDlg::*widget, Value (ApplicationSettings::*get)
                  void (ApplicationSettings::*set)(Value) = nullptr)
 {
     PrefsField f;
-    f.show = [=](PrefsDlg& p, const ApplicationSettings& s) { showValue(p.*widget, (s.*get)()); };
+    f.show = [=](PrefsDlg& p, const ApplicationSettings& s) {
+        WidgetValue::show(p.*widget, (s.*get)());
+    };
     if (set)
         f.take = [=](const PrefsDlg& p, ApplicationSettings& s) {
-            (s.*set)(shownValue(p.*widget));
+            (s.*set)(WidgetValue::shown(p.*widget));
         };
     return f;
 }

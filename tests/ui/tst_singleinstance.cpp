@@ -39,11 +39,11 @@ bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen)
     return true;
 }
 
-// A later start hands over to the running instance and exits with 0.
-bool handsOver(const std::unique_ptr<QProcess>& next)
+// The process ends within 10 s with exit code 0.
+bool endsCleanly(const std::unique_ptr<QProcess>& process)
 {
-    return next->waitForFinished(10000) && next->exitStatus() == QProcess::NormalExit &&
-           next->exitCode() == 0;
+    return process->waitForFinished(10000) && process->exitStatus() == QProcess::NormalExit &&
+           process->exitCode() == 0;
 }
 
 } // namespace
@@ -99,7 +99,7 @@ private Q_SLOTS:
         }
         for (int n = 1; n <= 2; ++n) {
             auto next = start(probe);
-            QVERIFY(handsOver(next));
+            QVERIFY(endsCleanly(next));
             QCOMPARE(next->readAllStandardOutput(), QByteArray("handed-over\n"));
             QVERIFY(waitForLine(*first, "tweetTrack " + QByteArray::number(n) + " msg", out));
         }
@@ -148,11 +148,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(documents).isDir(), 15000);
         if (tokenAccepted)
             QVERIFY(twitter->waitForRequests(1, 15000));
-        QVERIFY(handsOver(start(fenk)));
+        QVERIFY(endsCleanly(start(fenk)));
         QCOMPARE(first->state(), QProcess::Running);
 
         first->terminate();
-        QVERIFY(handsOver(first));
+        QVERIFY(endsCleanly(first));
         QSettings store;
         store.sync();
         QVERIFY(store.contains(QStringLiteral("geometry")));
