@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "eventlogfile.h"
 #include "maindlg.h"
 #include "qtsingleapplication.h"
@@ -6,6 +7,7 @@
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
+    const CommandLine commandLine(app);
     if (app.sendMessage(QStringLiteral("msg"), 5000))
         return 0;
     if (app.isRunning())
@@ -28,7 +30,7 @@ int main(int argc, char* argv[])
     app.setActivationWindow(&window, true);
     QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
                      [&window] { window.tweetTrack(); });
-    window.show();
+    window.showAtStart(commandLine.hidden());
     QApplication::setQuitOnLastWindowClosed(false);
     return app.exec();
 }
