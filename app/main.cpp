@@ -8,7 +8,8 @@ int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
     const CommandLine commandLine(app);
-    if (app.sendMessage(QStringLiteral("msg"), 5000))
+    // A hidden start (the login's autostart) never brings a running window up.
+    if (!commandLine.hidden() && app.sendMessage(QStringLiteral("msg"), 5000))
         return 0;
     if (app.isRunning())
         return 0;

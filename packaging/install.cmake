@@ -49,11 +49,11 @@ set(CPACK_PACKAGE_NAME fenk)
 set(CPACK_PACKAGE_VENDOR "Orvane Media GmbH")
 set(CPACK_PACKAGE_CONTACT "Orvane Media GmbH <info@fenk.fm>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray application that follows the tracks of a DJ set")
-set(CPACK_PACKAGE_DESCRIPTION
-    "FENK learns the playing track from the DJ software on the same machine
+# CPack passes the text through as it stands: no double quotes in it.
+set(CPACK_PACKAGE_DESCRIPTION [[FENK learns the playing track from the DJ software on the same machine
 (Traktor's Ogg/Vorbis broadcast, Serato's session files, Ableton's OSC
-messages), shows it, keeps an XML tracklist of the set and posts \"now
-playing\" messages to Twitter.")
+messages), shows it, keeps an XML tracklist of the set and posts the
+track that is playing to Twitter.]])
 set(CPACK_PACKAGE_INSTALL_DIRECTORY fenk)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
