@@ -10,36 +10,22 @@
 
 namespace {
 
-// One Exec argument as the desktop entry format wants it: plain when it holds
-// only harmless characters, else in double quotes with ", `, $ and \ escaped.
-// The value itself then escapes every backslash once more, and a literal % is
-// doubled. Control characters cannot be carried at all.
+// One Exec argument as the desktop entry format wants it: in double quotes with
+// ", `, $ and \ escaped, then every backslash escaped once more for the value
+// itself and a literal % doubled. Control characters cannot be carried at all.
 QString execArgument(const QString& argument)
 {
+    QString quoted;
     for (const QChar c : argument) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             return QString();
+        if (QStringLiteral("\"`$\\").contains(c))
+            quoted += QStringLiteral("\\\\");
+        quoted += c == QLatin1Char('\\')  ? QStringLiteral("\\\\")
+                  : c == QLatin1Char('%') ? QStringLiteral("%%")
+                                          : QString(c);
     }
-    QString quoted = argument;
-    quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    static const QString plain =
-        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._+-,:@=");
-    bool needsQuotes = quoted.isEmpty();
-    for (const QChar c : quoted) {
-        if (!plain.contains(c) && c != QLatin1Char('%') && c.unicode() < 0x80)
-            needsQuotes = true;
-    }
-    if (!needsQuotes)
-        return quoted;
-    QString inner;
-    for (const QChar c : quoted) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
-            c == QLatin1Char('\\'))
-            inner += QLatin1Char('\\');
-        inner += c;
-    }
-    inner.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    return QLatin1Char('"') + inner + QLatin1Char('"');
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 } // namespace

@@ -114,7 +114,8 @@ private Q_SLOTS:
         QCheckBox* box = window.preferences()->startAtLoginChBox;
         QVERIFY(!box->isChecked());
         box->click();
-        QCOMPARE(value(path, "Exec"), QCoreApplication::applicationFilePath() + " --hidden");
+        QCOMPARE(value(path, "Exec"),
+                 '"' + QCoreApplication::applicationFilePath() + "\" --hidden");
         box->click();
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(QDir(config).removeRecursively() && QFile(config).open(QIODevice::WriteOnly));
