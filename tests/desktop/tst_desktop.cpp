@@ -168,6 +168,7 @@ private Q_SLOTS:
                  readAll(log));
         fenk.terminate();
         QVERIFY(fenk.waitForFinished(15000));
+        QCOMPARE(fenk.exitCode(), 0);
     }
 
     // Without a tray, closing asks: "No" keeps the window, "Yes" quits.
