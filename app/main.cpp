@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "eventlogfile.h"
 #include "maindlg.h"
 #include "qtsingleapplication.h"
@@ -6,7 +7,9 @@
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
-    if (app.sendMessage(QStringLiteral("msg"), 5000))
+    const CommandLine commandLine(app);
+    // A hidden start (the login's autostart) never brings a running window up.
+    if (!commandLine.hidden() && app.sendMessage(QStringLiteral("msg"), 5000))
         return 0;
     if (app.isRunning())
         return 0;
@@ -28,7 +31,7 @@ int main(int argc, char* argv[])
     app.setActivationWindow(&window, true);
     QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
                      [&window] { window.tweetTrack(); });
-    window.show();
+    window.showAtStart(commandLine.hidden());
     QApplication::setQuitOnLastWindowClosed(false);
     return app.exec();
 }

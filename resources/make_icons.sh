@@ -3,11 +3,10 @@
 # Needs rsvg-convert (librsvg2-bin) and ImageMagick's convert.
 set -eu
 cd "$(dirname "$0")"
-for size in 16 32 128; do
+# 16, 32 and 128 are in the program's resources; all six go to the icon theme.
+for size in 16 32 48 64 128 256; do
     rsvg-convert -w $size -h $size fenk_logo.svg -o FENK_Logo_$size.png
 done
-rsvg-convert -w 48 -h 48 fenk_logo.svg -o /tmp/fenk_logo_48.png
-rsvg-convert -w 256 -h 256 fenk_logo.svg -o /tmp/fenk_logo_256.png
 sed 's/LABEL/#d62828/' fenk_tray.svg | rsvg-convert -w 18 -h 18 -o FENK_Logo_18_red.png
 sed 's/LABEL/#2a9d3f/' fenk_tray.svg | rsvg-convert -w 18 -h 18 -o FENK_Logo_18_green.png
-convert FENK_Logo_16.png FENK_Logo_32.png /tmp/fenk_logo_48.png /tmp/fenk_logo_256.png Fenk_Logo.ico
+convert FENK_Logo_16.png FENK_Logo_32.png FENK_Logo_48.png FENK_Logo_256.png Fenk_Logo.ico

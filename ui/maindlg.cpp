@@ -1,7 +1,10 @@
 #include "maindlg.h"
 
 #include "advancedsettings.h"
+#include "autostart.h"
 #include "documentfolder.h"
+#include "eventlog.h"
+#include "eventlogfile.h"
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
@@ -12,12 +15,44 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 const QString geometryKey = QStringLiteral("geometry");
+
+MainDlg::DesktopHooks& desktopHooks()
+{
+    static MainDlg::DesktopHooks hooks;
+    return hooks;
+}
+
+bool systemTrayAvailable()
+{
+    return desktopHooks().systemTrayAvailable ? desktopHooks().systemTrayAvailable()
+                                              : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void openOnDesktop(const QUrl& url)
+{
+    const bool opened =
+        desktopHooks().openUrl ? desktopHooks().openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened)
+        qWarning() << "Cannot open" << url.toString();
+}
+} // namespace
+
+void MainDlg::setDesktopHooks(DesktopHooks hooks)
+{
+    desktopHooks() = std::move(hooks);
 }
 
 MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
@@ -49,6 +84,8 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
             &TwitClient::requestToken);
     connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
+    connect(prefsDlg->startAtLoginChBox, &QAbstractButton::clicked, this,
+            &MainDlg::setStartAtLogin);
 
     oggThread->start(QThread::IdlePriority);
     oscThread->start(QThread::IdlePriority);
@@ -98,12 +135,19 @@ void MainDlg::createTrayIcon()
     connect(tweetTrackAction, &QAction::triggered, this, [this] { tweetTrack(); });
     preferencesAction = new QAction(tr("Preferences"), this);
     connect(preferencesAction, &QAction::triggered, this, &MainDlg::prefsDlgShow);
+    openEventLogAction = new QAction(tr("Open event log"), this);
+    connect(openEventLogAction, &QAction::triggered, this, &MainDlg::openEventLog);
+    openTrackListFolderAction = new QAction(tr("Open tracklist folder"), this);
+    connect(openTrackListFolderAction, &QAction::triggered, this, &MainDlg::openTrackListFolder);
     quitAction = new QAction(tr("Quit"), this);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
 
     trayMenu = new QMenu(this);
     trayMenu->addAction(tweetTrackAction);
     trayMenu->addAction(preferencesAction);
+    trayMenu->addAction(openEventLogAction);
+    trayMenu->addAction(openTrackListFolderAction);
+    trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
 
     trayIcon = new QSystemTrayIcon(this);
@@ -130,8 +174,66 @@ void MainDlg::tweetTrack(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
+void MainDlg::showAtStart(bool hidden, std::chrono::milliseconds trayWait)
+{
+    if (!hidden)
+        show();
+    else if (!systemTrayAvailable())
+        QTimer::singleShot(trayWait, this, [this] {
+            if (!systemTrayAvailable())
+                show();
+        });
+    event_log::write(isVisible() ? "FENK started with its window shown"
+                                 : "FENK started in the tray, its window hidden",
+                     event_log::info, 1);
+}
+
+// Without a tray a hidden window would leave a program nobody can reach, so
+// closing it then ends FENK, once the DJ has agreed.
+void MainDlg::closeEvent(QCloseEvent* event)
+{
+    if (systemTrayAvailable() || !isVisible()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("FENK"),
+        tr("There is no system tray to keep FENK running in. Closing the window quits "
+           "FENK.\n\nQuit FENK now?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+    QCoreApplication::quit();
+}
+
+void MainDlg::openEventLog()
+{
+    // The log appears with its first record; until then its folder is the place to look.
+    const QString folder = EventLogFile::defaultFolder();
+    const QString log = QDir(folder).filePath(QStringLiteral("events.log"));
+    QDir().mkpath(folder);
+    openOnDesktop(QUrl::fromLocalFile(QFileInfo::exists(log) ? log : folder));
+}
+
+void MainDlg::openTrackListFolder()
+{
+    openOnDesktop(QUrl::fromLocalFile(trackListFolder()));
+}
+
+void MainDlg::setStartAtLogin(bool enabled)
+{
+    Autostart autostart;
+    if (!autostart.setEnabled(enabled))
+        prefsDlg->startAtLoginChBox->setChecked(autostart.isEnabled());
+}
+
 void MainDlg::prefsDlgShow()
 {
+    // The entry may have been removed or added outside FENK since.
+    prefsDlg->startAtLoginChBox->setChecked(Autostart().isEnabled());
     prefsDlg->show();
     prefsDlg->raise();
     prefsDlg->activateWindow();
@@ -141,6 +243,7 @@ void MainDlg::loadSettingsToPrefs()
 {
     PrefsDlg& p = *prefsDlg;
     showSettingsInPrefs(appSettings, p);
+    p.startAtLoginChBox->setChecked(Autostart().isEnabled());
 
     p.checkBoxTracktorProActivate->setChecked(true);
     p.checkBoxTracktorProActivate->setEnabled(false);

@@ -5,9 +5,12 @@
 
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QUrl>
 #include <QWidget>
 
 #include <string>
+#include <chrono>
+#include <functional>
 
 class OggThread;
 class OscThread;
@@ -16,6 +19,7 @@ class SeratoFileParser;
 class TrackView;
 class TwitClient;
 class QAction;
+class QCloseEvent;
 class QMenu;
 
 // The program's main window and central object: it owns the settings, the
@@ -39,6 +43,22 @@ public:
     Ui::MainDlg& form() { return ui; }
     TwitClient* twitterClient() const { return twitClient; }
 
+    // What the window asks of the desktop. Tests replace it; an empty member
+    // falls back to the real desktop.
+    struct DesktopHooks
+    {
+        std::function<bool(const QUrl&)> openUrl;
+        std::function<bool()> systemTrayAvailable;
+    };
+    static void setDesktopHooks(DesktopHooks hooks);
+
+    // Shows the window, or with hidden leaves only the tray icon. Without a
+    // system tray a hidden window is shown after trayWait all the same (a tray
+    // may come up a little after an autostarted program), so FENK never runs
+    // out of sight.
+    void showAtStart(bool hidden,
+                     std::chrono::milliseconds trayWait = std::chrono::milliseconds(10000));
+
 public Q_SLOTS:
     void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
     void prefsDlgShow();
@@ -49,6 +69,12 @@ public Q_SLOTS:
     void setTrayIconStopped();
     void showSongMetaDataOnScreen(QString artist, QString track);
     void setUserNameUID(QString name, QString uid);
+    void openEventLog();
+    void openTrackListFolder();
+    void setStartAtLogin(bool enabled);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void showTrackLine(const QString& line);
@@ -67,6 +93,8 @@ private:
     QMenu* trayMenu = nullptr;
     QAction* tweetTrackAction = nullptr;
     QAction* preferencesAction = nullptr;
+    QAction* openEventLogAction = nullptr;
+    QAction* openTrackListFolderAction = nullptr;
     QAction* quitAction = nullptr;
     PrefsDlg* prefsDlg = nullptr;
     OggThread* oggThread = nullptr;

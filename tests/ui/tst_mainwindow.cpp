@@ -1,6 +1,6 @@
 #include "maindlg.h"
-#include "prefsdlg.h"
 #include "offlinetwitter.h"
+#include "prefsdlg.h"
 #include "testhome.h"
 
 #include <QAction>
@@ -41,6 +41,7 @@ private Q_SLOTS:
     {
         QSettings().clear();
         OfflineTwitter::apply();
+        MainDlg::setDesktopHooks({});
     }
 
     void initialState()
@@ -63,6 +64,8 @@ private Q_SLOTS:
         for (QAction* action : window.systemTrayMenu()->actions())
             entries << action->text();
         QCOMPARE(entries, (QStringList{QStringLiteral("Tweet track"), QStringLiteral("Preferences"),
+                                       QStringLiteral("Open event log"),
+                                       QStringLiteral("Open tracklist folder"), QString(),
                                        QStringLiteral("Quit")}));
         // The document folder exists from the first start on.
         QVERIFY(QFileInfo(QDir::homePath() + QStringLiteral("/Documents/FENK")).isDir());
@@ -83,6 +86,7 @@ private Q_SLOTS:
 
     void closingHidesAndTheTrayBringsItBack()
     {
+        MainDlg::setDesktopHooks({nullptr, [] { return true; }});
         MainDlg window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
