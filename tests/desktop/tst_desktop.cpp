@@ -189,10 +189,11 @@ private Q_SLOTS:
         QList<QUrl> opened;
         MainDlg::setDesktopHooks({[&opened](const QUrl& url) { return opened << url, true; }, {}});
         const EventLogFile log(EventLogFile::defaultFolder());
+        const QString logPath = EventLogFile::defaultFolder() + QStringLiteral("/events.log");
         MainDlg window;
         for (QAction* action : window.systemTrayMenu()->actions().mid(2, 2))
             action->trigger();
-        QCOMPARE(opened, (QList<QUrl>{QUrl::fromLocalFile(log.filePath()),
+        QCOMPARE(opened, (QList<QUrl>{QUrl::fromLocalFile(logPath),
                                       QUrl::fromLocalFile(window.trackListFolder())}));
     }
 };
