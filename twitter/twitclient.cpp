@@ -5,11 +5,15 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEventLoop>
-#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QThreadPool>
+#include <QUrl>
+#include <QVBoxLayout>
 
 #include <utility>
 
@@ -26,21 +30,43 @@ const QString apiVersionName = QStringLiteral("twitter/ApiVersion");
 constexpr std::chrono::milliseconds authConnectTimeout{10000};
 constexpr std::chrono::milliseconds authTotalTimeout{20000};
 
-QString showPinDialog(const QString& title, const QString& label, bool* ok)
+// The PIN dialog also names the authorization page, for a desktop where no
+// browser opens by itself.
+QString askForPin(const QUrl& page, bool* ok)
 {
-    return QInputDialog::getText(nullptr, title, label, QLineEdit::Normal, QString(), ok);
+    QDialog dialog;
+    dialog.setWindowTitle(TwitClient::tr("FENK - PIN"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* hint = new QLabel(
+        page.isEmpty()
+            ? TwitClient::tr("The Twitter authorization page could not be reached. Check the "
+                             "network and request a new token in Preferences.")
+            : TwitClient::tr("Open this page in a web browser, sign in to Twitter and copy the "
+                             "PIN it shows:"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    if (!page.isEmpty()) {
+        auto* address = new QLabel;
+        address->setTextFormat(Qt::PlainText);
+        address->setText(page.toString());
+        address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        layout->addWidget(address);
+    }
+    layout->addWidget(new QLabel(TwitClient::tr("Please, enter your PIN-code:")));
+    auto* pin = new QLineEdit;
+    layout->addWidget(pin);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    *ok = dialog.exec() == QDialog::Accepted;
+    return pin->text();
 }
 
 void openInBrowser(const QUrl& url)
 {
     // Starting the browser can take a while; the PIN dialog must come up at once.
     QThreadPool::globalInstance()->start([url] { QDesktopServices::openUrl(url); });
-}
-
-TwitClient::DesktopHooks& hooks()
-{
-    static TwitClient::DesktopHooks instance;
-    return instance;
 }
 
 TwitThread::Api apiMode(AdvancedSettings::TwitterApi api)
@@ -57,11 +83,6 @@ TwitThread::Api apiMode(AdvancedSettings::TwitterApi api)
 }
 
 } // namespace
-
-void TwitClient::setDesktopHooks(DesktopHooks newHooks)
-{
-    hooks() = std::move(newHooks);
-}
 
 TwitClient::TwitClient(QObject* parent) : QObject(parent)
 {
@@ -178,19 +199,12 @@ bool TwitClient::authorize()
         event_log::write("Twitter: request token failed: " +
                              client->getLastCurlError().toStdString(),
                          event_log::error, 1);
-    if (!authUrl.isEmpty()) {
-        const QUrl url = QUrl::fromEncoded(authUrl);
-        if (hooks().openUrl)
-            hooks().openUrl(url);
-        else
-            openInBrowser(url);
-    }
+    const QUrl page = QUrl::fromEncoded(authUrl);
+    if (!page.isEmpty())
+        openInBrowser(page);
 
-    const QString title = tr("FENK - PIN");
-    const QString label = tr("Please, enter your PIN-code:");
     bool ok = false;
-    const QString pin =
-        hooks().askPin ? hooks().askPin(title, label, &ok) : showPinDialog(title, label, &ok);
+    const QString pin = askForPin(page, &ok);
     if (!ok || pin.isEmpty())
         return false;
 

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -19,18 +18,6 @@ class TwitClient : public QObject
     Q_OBJECT
 public:
     enum class PostKind { NowPlaying, Other };
-
-    // The two places where the account meets the desktop. Tests replace them to
-    // answer the dialog and to see the browser request without opening anything.
-    struct DesktopHooks
-    {
-        // Shows the PIN dialog; returns the text, *ok false when cancelled.
-        std::function<QString(const QString& title, const QString& label, bool* ok)> askPin;
-        // Asks the desktop to open the page; must not wait for the browser.
-        std::function<void(const QUrl& url)> openUrl;
-    };
-    // Empty members fall back to the real dialog and browser.
-    static void setDesktopHooks(DesktopHooks hooks);
 
     // Reads the deployment settings once. May show the PIN dialog before returning
     // (no stored token); the stored token is checked in the background.
