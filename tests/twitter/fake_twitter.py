@@ -65,10 +65,8 @@ def make_server(directory, name, ca_key, ca_pem, san):
 def make_certs(directory):
     os.makedirs(directory, exist_ok=True)
     ca_key, ca_pem = make_ca(directory, "ca")
-    other_key, other_pem = make_ca(directory, "other-ca")
+    make_ca(directory, "other-ca")
     make_server(directory, "server", ca_key, ca_pem, "IP:127.0.0.1")
-    make_server(directory, "untrusted", other_key, other_pem, "IP:127.0.0.1")
-    make_server(directory, "wronghost", ca_key, ca_pem, "DNS:api.wrong.invalid")
 
 
 # ---------------------------------------------------------------------------
@@ -306,6 +304,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Content-Length", "0")
                 self.end_headers()
             return 429, send
+        if len(text) > 280:
+            return 403, lambda: self.problem(403, "Forbidden", "Your Tweet text is too long.")
         if duplicate and v2:
             return 403, lambda: self.problem(
                 403, "Forbidden", "You are not allowed to create a Tweet with duplicate content.")

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -52,11 +53,12 @@ class TestTwitter : public QObject
     QTemporaryDir m_certs;
     FakeTwitter m_fake;
 
-    std::shared_ptr<twitCurl> client()
+    std::shared_ptr<twitCurl> client(twitCurl::Options options = {})
     {
-        twitCurl::Options options;
-        options.apiHost = m_fake.host().toUtf8();
-        options.extraCaFile = m_certs.path() + QStringLiteral("/ca.pem");
+        if (options.extraCaFile.isNull()) {
+            options.apiHost = m_fake.host().toUtf8();
+            options.extraCaFile = m_certs.path() + QStringLiteral("/ca.pem");
+        }
         auto c = std::make_shared<twitCurl>(options);
         c->getSigner().setConsumerKey("Qw3ErTy7uIoP9aSdFgH2j");
         c->getSigner().setConsumerSecret("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
@@ -121,6 +123,11 @@ private Q_SLOTS:
                           "key%3D9djdj82h48djs9d2%26oauth_nonce%3D7d8f3e4a%26oauth_signature_"
                           "method%3DHMAC-SHA1%26oauth_timestamp%3D137131201%26oauth_token%3Dkk"
                           "k9d7dh3k39sjv7")
+            << QByteArray();
+        QTest::newRow("by name, then value")
+            << int(oAuth::GET) << QByteArray("https://h/p?a-b=1&a=2&a=1") << QByteArray()
+            << QByteArray("oauth_nonce=n") << QByteArray("&")
+            << QByteArray("GET&https%3A%2F%2Fh%2Fp&a%3D1%26a%3D2%26a-b%3D1%26oauth_nonce%3Dn")
             << QByteArray();
         QTest::newRow("rfc5849 1.2")
             << int(oAuth::GET)
@@ -232,46 +239,124 @@ private Q_SLOTS:
         QVERIFY(!c->postStatus("", ""));
     }
 
+    // The access token goes to verified peers only, and a broken peer cannot hold
+    // or flood the client.
+    void transferFails_data()
+    {
+        QTest::addColumn<QJsonObject>("options");
+        QTest::addColumn<QString>("host"); // "silent": a TCP peer that never speaks
+        QTest::addColumn<QString>("ca");
+        const QString fake = m_fake.host();
+        QTest::newRow("unknown authority") << QJsonObject() << fake << "other-ca.pem";
+        QTest::newRow("system store only") << QJsonObject() << fake << QString();
+        QTest::newRow("wrong host name")
+            << QJsonObject() << QStringLiteral("localhost:%1").arg(m_fake.port()) << "ca.pem";
+        QTest::newRow("silent server") << QJsonObject{{"hang", 10}} << fake << "ca.pem";
+        QTest::newRow("silent handshake") << QJsonObject() << "silent"
+                                          << "ca.pem";
+        QTest::newRow("oversized reply") << QJsonObject{{"pad", 1100000}} << fake << "ca.pem";
+    }
+    void transferFails()
+    {
+        QFETCH(QJsonObject, options);
+        QFETCH(QString, host);
+        QFETCH(QString, ca);
+        options.insert("access_token", storedKey);
+        options.insert("access_secret", storedSecret);
+        QVERIFY(m_fake.configure(options));
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        twitCurl::Options o;
+        o.apiHost =
+            (host == "silent" ? QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()) : host)
+                .toUtf8();
+        o.extraCaFile = ca.isEmpty() ? QString("") : m_certs.path() + '/' + ca;
+        o.connectTimeout = std::chrono::milliseconds(1000);
+        o.totalTimeout = std::chrono::milliseconds(1500);
+        const auto c = client(o);
+        QVERIFY(!c->verifyCredentials());
+        QVERIFY(!c->getLastCurlError().isEmpty());
+        if (!options.contains("hang") && !options.contains("pad") && host != "silent")
+            QVERIFY(m_fake.requests().isEmpty());
+    }
+
+    void weightedLength_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("length");
+        QTest::newRow("latin") << QStringLiteral("Café ♫") << 7;
+        QTest::newRow("cjk and emoji") << QStringLiteral("日本😀") << 6;
+        QTest::newRow("urls") << QStringLiteral("a https://x.io/very/long/path?q=1 http://b.c")
+                              << 2 + 23 + 1 + 23;
+    }
+    void weightedLength()
+    {
+        QFETCH(QString, text);
+        QTEST(TwitThread::weightedLength(text), "length");
+    }
+
     // The account against the fake: the API it ends up on, what it posts, in which
     // order, and the state it shows.
     void account_data()
     {
         QTest::addColumn<QJsonObject>("options");
         QTest::addColumn<QString>("token");     // stored; empty: authorize with a PIN
+        QTest::addColumn<QString>("pin");       // the dialog's answer; empty: cancel
         QTest::addColumn<QStringList>("posts"); // "np:" marks a now-playing post
         QTest::addColumn<QStringList>("expectedPosts");
         QTest::addColumn<QString>("finalState");
         QTest::addColumn<QString>("logged");
         const QJsonObject v2only{{"v2_only", true}};
-        QTest::newRow("v2 only") << v2only << storedKey << QStringList{"start", "np:one", "np:two"}
+        QTest::newRow("v2 only") << v2only << storedKey << QString()
+                                 << QStringList{"start", "np:one", "np:two"}
                                  << QStringList{"start", "np:one", "np:two"} << "@dj_fenk"
                                  << "may only use the v2 API";
-        QTest::newRow("pin, v2 only")
-            << v2only << QString() << QStringList{"np:one"} << QStringList{"np:one"} << "@dj_fenk"
-            << "";
+        QTest::newRow("pin, v2 only") << v2only << QString() << "1234567" << QStringList{"np:one"}
+                                      << QStringList{"np:one"} << "@dj_fenk"
+                                      << "";
         QTest::newRow("rate limit drops stale tracks")
-            << QJsonObject{{"post_limit", 1}, {"reset_in", 2}} << storedKey
+            << QJsonObject{{"post_limit", 1}, {"reset_in", 2}} << storedKey << QString()
             << QStringList{"start", "np:a", "np:b", "stop", "np:c", "np:d"}
             << QStringList{"start", "np:b", "stop", "np:d"} << "@dj_fenk"
             << "dropped the waiting post \"np:c\"";
         QTest::newRow("duplicate")
-            << v2only << storedKey << QStringList{"np:x", "np:x"} << QStringList{"np:x"}
+            << v2only << storedKey << QString() << QStringList{"np:x", "np:x"}
+            << QStringList{"np:x"}
             << "last post failed: HTTP 403: You are not allowed to create a Tweet with duplicate "
                "content."
             << "Twitter: post \"np:x\" failed: HTTP 403";
         QTest::newRow("rejected token")
-            << QJsonObject() << "4242-Unknown" << QStringList{"np:x"} << QStringList()
+            << QJsonObject() << "4242-Unknown" << QString() << QStringList{"np:x"} << QStringList()
             << "not authorized: request a new token in Preferences"
             << "the stored token was rejected (HTTP 401)";
         QTest::newRow("refused request token")
-            << QJsonObject{{"refuse_request_token", true}} << QString() << QStringList()
-            << QStringList() << "not authorized: request a new token in Preferences"
+            << QJsonObject{{"refuse_request_token", true}} << QString() << "1234567"
+            << QStringList() << QStringList()
+            << "not authorized: request a new token in Preferences"
             << "request token failed: request token refused, HTTP 401";
+        QTest::newRow("mistyped pin")
+            << QJsonObject() << QString() << "7654321" << QStringList() << QStringList()
+            << "not authorized: request a new token in Preferences"
+            << "access token failed: access token refused, HTTP 401";
+        QTest::newRow("pin cancelled")
+            << QJsonObject() << QString() << QString() << QStringList() << QStringList()
+            << "not authorized: request a new token in Preferences"
+            << "";
+        QTest::newRow("unreachable, dialog after the check")
+            << QJsonObject{{"unreachable", true}} << storedKey << QString() << QStringList()
+            << QStringList() << QString() << "Twitter: cannot check the account: ";
+        const QString tooLong = "np:" + QString(300, 'x');
+        QTest::newRow("too long") << QJsonObject() << storedKey << QString() << QStringList{tooLong}
+                                  << QStringList()
+                                  << "last post failed: HTTP 403: Your Tweet text is too long. "
+                                     "(303 weighted characters, the limit is 280)"
+                                  << "(303 weighted characters, the limit is 280)";
     }
     void account()
     {
         QFETCH(QJsonObject, options);
         QFETCH(QString, token);
+        QFETCH(QString, pin);
         QFETCH(QStringList, posts);
         QFETCH(QStringList, expectedPosts);
         QFETCH(QString, finalState);
@@ -281,8 +366,10 @@ private Q_SLOTS:
         QVERIFY(m_fake.configure(options));
         if (!token.isEmpty())
             storeToken(token);
+        if (options.contains("unreachable"))
+            useApiHost(QStringLiteral("127.0.0.1:1"), QString());
         DesktopHooks desktop;
-        desktop.answers.append({QStringLiteral("1234567"), true});
+        desktop.answers.append({pin, !pin.isEmpty()});
         const LogCapture log;
         const DebugCapture debug;
         QStringList states;
@@ -294,13 +381,17 @@ private Q_SLOTS:
                                                                   : TwitClient::PostKind::Other);
             QTRY_COMPARE_WITH_TIMEOUT(posted(), expectedPosts, 15000);
             QTRY_COMPARE_WITH_TIMEOUT(account.accountState(), finalState, 15000);
+            const bool asked = token.isEmpty() || options.contains("unreachable");
+            QTRY_COMPARE(desktop.titles, asked ? QStringList{"FENK - PIN"} : QStringList());
         }
-        if (!finalState.startsWith(QLatin1String("not authorized")))
+        if (!finalState.startsWith(QLatin1String("not authorized")) && !pin.startsWith('7'))
             checkAllSigned();
         QVERIFY2(log.text().contains(logged), qPrintable(log.text()));
         const bool pageShown = !desktop.texts.filter("/oauth/authorize?oauth_token=RT-").isEmpty();
         QCOMPARE(pageShown, token.isEmpty() && !options.contains("refuse_request_token"));
-        QCOMPARE(desktop.titles, token.isEmpty() ? QStringList{"FENK - PIN"} : QStringList());
+        const QString newKey = finalState == "@dj_fenk" ? "4242-AccessToken" : QString();
+        QCOMPARE(QSettings().value("oAuth/OAuthAccessTokenKey").toString(),
+                 token.isEmpty() ? newKey : token);
         if (options.contains("post_limit")) {
             const QRegularExpression paused(R"(^posting paused until \d\d:\d\d \(rate limit\)$)");
             QVERIFY2(!states.filter(paused).isEmpty(), qPrintable(states.join('|')));
