@@ -217,14 +217,18 @@ bool TwitClient::authorize()
         return false;
     }
 
-    m_worker.getUserInfo(client, client->getSigner().getScreenName());
+    // The account's own client, with the ordinary time-outs and the new token.
+    std::shared_ptr<twitCurl> account = newClient(false);
+    account->getSigner().setTokenKey(client->getSigner().getTokenKey());
+    account->getSigner().setTokenSecret(client->getSigner().getTokenSecret());
+    m_worker.getUserInfo(account, client->getSigner().getScreenName());
 
     QSettings store;
-    store.setValue(tokenKeyName, QString::fromUtf8(client->getSigner().getTokenKey()));
-    store.setValue(tokenSecretName, QString::fromUtf8(client->getSigner().getTokenSecret()));
+    store.setValue(tokenKeyName, QString::fromUtf8(account->getSigner().getTokenKey()));
+    store.setValue(tokenSecretName, QString::fromUtf8(account->getSigner().getTokenSecret()));
 
     // A job still holding the previous client keeps it until the job is done.
-    m_client = std::move(client);
+    m_client = std::move(account);
     return true;
 }
 
