@@ -26,7 +26,7 @@ const QString tokenSecretName = QStringLiteral("oAuth/OAuthAccessTokenSecret");
 // Remembers that the service allows this app the v2 API only.
 const QString apiVersionName = QStringLiteral("twitter/ApiVersion");
 
-// The authorization steps run while the DJ waits for a dialog: short limits.
+// The start-up check and the authorization steps: short limits.
 constexpr std::chrono::milliseconds authConnectTimeout{10000};
 constexpr std::chrono::milliseconds authTotalTimeout{20000};
 
@@ -119,7 +119,12 @@ TwitClient::TwitClient(QObject* parent) : QObject(parent)
     if (!key.isEmpty() && !secret.isEmpty()) {
         m_client->getSigner().setTokenKey(key.toUtf8());
         m_client->getSigner().setTokenSecret(secret.toUtf8());
-        m_worker.verifyCredentials(m_client);
+        // The check has short time-outs of its own, so that an unanswered one
+        // leads to the PIN dialog soon.
+        std::shared_ptr<twitCurl> check = newClient(true);
+        check->getSigner().setTokenKey(key.toUtf8());
+        check->getSigner().setTokenSecret(secret.toUtf8());
+        m_worker.verifyCredentials(check);
     } else if (!authorize()) {
         setState(tr("not authorized: request a new token in Preferences"));
     }
@@ -127,10 +132,10 @@ TwitClient::TwitClient(QObject* parent) : QObject(parent)
 
 TwitClient::~TwitClient() = default;
 
-std::shared_ptr<twitCurl> TwitClient::newClient(bool forAuthorization) const
+std::shared_ptr<twitCurl> TwitClient::newClient(bool shortTimeouts) const
 {
     twitCurl::Options options = m_options;
-    if (forAuthorization) {
+    if (shortTimeouts) {
         options.connectTimeout = authConnectTimeout;
         options.totalTimeout = authTotalTimeout;
     }

@@ -43,7 +43,7 @@ private:
     // Returns true when a new token pair was stored.
     bool authorize();
     Transfer runOffGuiThread(twitCurl& client, const std::function<bool()>& transfer);
-    std::shared_ptr<twitCurl> newClient(bool forAuthorization) const;
+    std::shared_ptr<twitCurl> newClient(bool shortTimeouts) const;
     void setState(const QString& text);
     void rememberName(const QString& screenName);
     void storeV2();

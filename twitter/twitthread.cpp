@@ -64,17 +64,26 @@ void logEvent(const QString& text, int severity = event_log::error)
     event_log::write(text.toStdString(), severity, 1);
 }
 
-// The later of the reset times the service gives, at most a day away.
+// When posting may resume: the reset of the limit the service says is used up
+// (user or app, per day or per window), else the latest reset it names; at
+// most a day away.
 QDateTime resetTime(twitCurl& client)
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    qint64 reset = 0;
-    for (const char* name : {"x-user-limit-24hour-reset", "x-rate-limit-reset"}) {
+    qint64 exhausted = 0;
+    qint64 latest = 0;
+    for (const QByteArray& limit :
+         {QByteArrayLiteral("x-user-limit-24hour"), QByteArrayLiteral("x-app-limit-24hour"),
+          QByteArrayLiteral("x-rate-limit")}) {
         bool ok = false;
-        const qint64 value = client.getLastHeader(name).toLongLong(&ok);
-        if (ok)
-            reset = std::max(reset, value);
+        const qint64 reset = client.getLastHeader(limit + "-reset").toLongLong(&ok);
+        if (!ok)
+            continue;
+        latest = std::max(latest, reset);
+        if (client.getLastHeader(limit + "-remaining") == "0")
+            exhausted = std::max(exhausted, reset);
     }
+    qint64 reset = exhausted > now ? exhausted : latest;
     if (reset <= now)
         reset = now + defaultPauseSecs;
     return QDateTime::fromSecsSinceEpoch(std::min(reset, now + maxPauseSecs));

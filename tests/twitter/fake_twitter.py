@@ -299,7 +299,10 @@ class Handler(BaseHTTPRequestHandler):
             reset = str(limited)
             def send():
                 self.send_response(429)
-                self.send_header("x-rate-limit-reset", reset)
+                # The 24-hour user limit is used up; the 15-minute window is not.
+                self.send_header("x-rate-limit-remaining", "5")
+                self.send_header("x-rate-limit-reset", str(int(now) + 900))
+                self.send_header("x-user-limit-24hour-remaining", "0")
                 self.send_header("x-user-limit-24hour-reset", reset)
                 self.send_header("Content-Length", "0")
                 self.end_headers()
