@@ -112,7 +112,7 @@ oAuth::ParameterMap oAuth::protocolParameters(bool withPin, const QByteArray& no
 {
     ParameterMap map;
     const auto add = [&map](const char* name, const QByteArray& value) {
-        map.emplace(QByteArray(name), percentEncode(value));
+        map.emplace(QByteArray(name), value);
     };
     add("oauth_consumer_key", m_consumerKey);
     add("oauth_nonce", nonce);
@@ -152,15 +152,14 @@ QByteArray oAuth::authHeader(RequestKind kind, const QByteArray& url, const QByt
                              bool withPin, const QByteArray& nonce,
                              const QByteArray& timestamp) const
 {
-    ParameterMap header = protocolParameters(withPin, nonce, timestamp);
-    // signatureBase encodes what it is given; the protocol values are plain here.
-    ParameterMap raw;
-    for (const auto& [name, value] : header)
-        raw.emplace(name, QByteArray::fromPercentEncoding(value));
+    ParameterMap protocol = protocolParameters(withPin, nonce, timestamp);
     const QByteArray signature =
-        sign(signatureBase(kind, url, body, raw), m_consumerSecret, m_tokenSecret);
+        sign(signatureBase(kind, url, body, protocol), m_consumerSecret, m_tokenSecret);
     // Query and body pairs are signed, but only the protocol pairs go into the header.
-    header.emplace(signatureName, percentEncode(signature));
+    protocol.emplace(signatureName, signature);
+    ParameterMap header;
+    for (const auto& [name, value] : protocol)
+        header.emplace(percentEncode(name), percentEncode(value));
     return headerPrefix + join(header, ",", true);
 }
 

@@ -13,8 +13,8 @@ class oAuth
 public:
     enum RequestKind { GET = 1, POST = 2, DELETE = 3 };
 
-    // Percent-encoded (name, value) pairs in the order the signature base needs:
-    // by name, then by value, byte-wise. A name may occur more than once.
+    // (name, value) pairs in the order the signature base needs once they are
+    // percent-encoded: by name, then by value, byte-wise. A name may repeat.
     using ParameterMap = std::multiset<std::pair<QByteArray, QByteArray>>;
 
     void setConsumerKey(const QByteArray& key) { m_consumerKey = key; }
@@ -59,6 +59,7 @@ public:
     static bool isUserId(const QByteArray& id);
 
 private:
+    // The protocol pairs, values not yet encoded.
     ParameterMap protocolParameters(bool withPin, const QByteArray& nonce,
                                     const QByteArray& timestamp) const;
 

@@ -110,8 +110,10 @@ TwitClient::TwitClient(QObject* parent) : QObject(parent)
     connect(&m_worker, &TwitThread::switchedToV2, this, &TwitClient::storeV2);
     // An unreachable service at start-up leads to the PIN dialog, as a failed
     // check always has; now it comes once the window is up.
-    connect(&m_worker, &TwitThread::unreachable, this, &TwitClient::requestToken,
-            Qt::QueuedConnection);
+    connect(&m_worker, &TwitThread::unreachable, this, [this](const QString& reason) {
+        setState(tr("Twitter not reachable: %1").arg(reason));
+        requestToken();
+    });
 
     m_client = newClient(false);
     const QString key = store.value(tokenKeyName).toString();

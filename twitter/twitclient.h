@@ -25,7 +25,8 @@ public:
     ~TwitClient() override;
 
     // "@name", "not authorized: request a new token in Preferences", "posting
-    // paused until 21:40 (rate limit)" or why the last post failed; empty until known.
+    // paused until 21:40 (rate limit)", why the last post failed, or why the
+    // start-up check could not reach the service; empty until known.
     QString accountState() const { return m_state; }
 
 Q_SIGNALS:

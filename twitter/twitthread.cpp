@@ -274,9 +274,9 @@ TwitThread::Result TwitThread::runJob(const Job& job)
         if (done && switchToV2(client))
             done = client.fetchMe();
         if (!done) {
-            logEvent(QStringLiteral("Twitter: cannot check the account: %1")
-                         .arg(QString::fromUtf8(client.getLastCurlError())));
-            Q_EMIT unreachable();
+            const QString reason = QString::fromUtf8(client.getLastCurlError());
+            logEvent(QStringLiteral("Twitter: cannot check the account: %1").arg(reason));
+            Q_EMIT unreachable(reason);
         } else if (client.getLastHttpStatus() == 401) {
             logEvent(QStringLiteral("Twitter: the stored token was rejected (HTTP 401)"));
             Q_EMIT unauthorized();

@@ -55,7 +55,7 @@ Q_SIGNALS:
     void unauthorized();
     void postingPaused(QDateTime until);
     // The start-up check could not reach the service.
-    void unreachable();
+    void unreachable(QString reason);
     void switchedToV2();
 
 public Q_SLOTS:
