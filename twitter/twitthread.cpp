@@ -281,9 +281,7 @@ TwitThread::Result TwitThread::runJob(const Job& job)
             logEvent(QStringLiteral("Twitter: the stored token was rejected (HTTP 401)"));
             Q_EMIT unauthorized();
         } else {
-            const User user = readUser(client.getLastReply());
-            if (!user.screenName.isEmpty())
-                Q_EMIT setUserNameID(user.screenName, user.userId);
+            reportUser(client.getLastReply());
         }
         break;
     }
@@ -299,11 +297,17 @@ void TwitThread::fetchUser(const Job& job)
     bool done = m_v2.load() ? client.fetchMe() : client.showUser(job.text, false);
     if (done && switchToV2(client))
         done = client.fetchMe();
-    if (!done)
+    if (done)
+        reportUser(client.getLastReply());
+}
+
+void TwitThread::reportUser(const QByteArray& reply)
+{
+    const User user = readUser(reply);
+    if (user.screenName.isEmpty())
         return;
-    const User user = readUser(client.getLastReply());
-    if (!user.screenName.isEmpty())
-        Q_EMIT setUserNameID(user.screenName, user.userId);
+    Q_EMIT setUserNameID(user.screenName, user.userId);
+    logEvent(QStringLiteral("Twitter: signed in as @%1").arg(user.screenName), event_log::info);
 }
 
 TwitThread::Result TwitThread::post(const Job& job)

@@ -82,6 +82,7 @@ private:
     Result runJob(const Job& job);
     Result post(const Job& job);
     void fetchUser(const Job& job);
+    void reportUser(const QByteArray& reply);
     bool switchToV2(twitCurl& client);
     void pauseUntil(const QDateTime& until);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringList>
+#include <QString>
 #include <QtGlobal>
 
 #include <mutex>
@@ -12,53 +12,50 @@ class DebugCapture
 public:
     DebugCapture()
     {
-        instance() = this;
+        const std::lock_guard<std::mutex> lock(mutex());
+        current() = this;
         m_previous = qInstallMessageHandler(&DebugCapture::handler);
     }
     ~DebugCapture()
     {
+        const std::lock_guard<std::mutex> lock(mutex());
         qInstallMessageHandler(m_previous);
-        instance() = nullptr;
+        current() = nullptr;
     }
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
 
-    QStringList lines() const
+    int count(const QString& line) const
     {
-        // A list of its own: Qt's shared containers look racy to ThreadSanitizer.
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        QStringList copy;
-        for (const QString& line : m_lines)
-            copy.append(line);
-        return copy;
-    }
-
-    int count(const QString& prefix) const
-    {
+        const std::lock_guard<std::mutex> lock(mutex());
         int n = 0;
-        for (const QString& line : lines())
-            n += line.startsWith(prefix) ? 1 : 0;
+        for (const QString& l : m_lines)
+            n += l == line ? 1 : 0;
         return n;
     }
 
 private:
-    static DebugCapture*& instance()
+    // std types, so that ThreadSanitizer sees the locking (Qt is not instrumented).
+    static std::mutex& mutex()
     {
-        static DebugCapture* current = nullptr;
-        return current;
+        static std::mutex m;
+        return m;
+    }
+    static DebugCapture*& current()
+    {
+        static DebugCapture* c = nullptr;
+        return c;
     }
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (DebugCapture* self = instance()) {
-            const std::lock_guard<std::mutex> lock(self->m_mutex);
+        const std::lock_guard<std::mutex> lock(mutex());
+        if (DebugCapture* self = current()) {
             self->m_lines.push_back(text);
+            if (type != QtDebugMsg && self->m_previous)
+                self->m_previous(type, context, text);
         }
-        if (type != QtDebugMsg && instance() && instance()->m_previous)
-            instance()->m_previous(type, context, text);
     }
 
-    // A std::mutex, so that ThreadSanitizer sees the locking (Qt is not instrumented).
-    mutable std::mutex m_mutex;
     std::vector<QString> m_lines;
     QtMessageHandler m_previous = nullptr;
 };

@@ -39,6 +39,12 @@ bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen, in
     return true;
 }
 
+QByteArray eventsLog()
+{
+    QFile log(QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
 QStringList singleInstanceSockets()
 {
     const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
@@ -176,6 +182,9 @@ private Q_SLOTS:
                  QStringLiteral("/1.1/account/verify_credentials.json"));
         QVERIFY2(check.value(QStringLiteral("valid")).toBool(),
                  qPrintable(check.value(QStringLiteral("reason")).toString()));
+
+        // The check runs in the background; the handover below lets its report in.
+        QTRY_VERIFY_WITH_TIMEOUT(eventsLog().contains("signed in as @dj_fenk"), 15000);
 
         QProcess second;
         second.setProcessEnvironment(env);
