@@ -119,11 +119,6 @@ public:
         return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
     }
 
-    bool waitForEvents(int n, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return events().size() >= n; }, timeoutMs);
-    }
-
 private:
     QProcess m_process;
     QVector<QJsonObject> m_events;

@@ -1,4 +1,3 @@
-#include "debugcapture.h"
 #include "desktophooks.h"
 #include "faketwitter.h"
 #include "logcapture.h"
@@ -15,6 +14,7 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -32,6 +32,17 @@ void storeToken(const QString& key)
     QSettings store;
     store.setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"), key);
     store.setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"), storedSecret);
+}
+
+// The failure text of a post goes to the debug output only: count it there.
+std::atomic<int> failedPostLines{0};
+QtMessageHandler previousHandler = nullptr;
+void countFailedPosts(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (text == QLatin1String("Twitter status update failed."))
+        ++failedPostLines;
+    else if (previousHandler)
+        previousHandler(type, context, text);
 }
 
 oAuth::ParameterMap pairs(const QByteArray& text)
@@ -88,6 +99,7 @@ private Q_SLOTS:
     {
         FENK_REQUIRE_PROGRAM("python3", "python3");
         FENK_REQUIRE_PROGRAM("openssl", "openssl");
+        previousHandler = qInstallMessageHandler(countFailedPosts);
         QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
         QVERIFY(m_fake.start(m_certs.path(), QStringLiteral("server"),
                              {QStringLiteral("--lifetime"), QStringLiteral("600")}));
@@ -372,7 +384,7 @@ private Q_SLOTS:
         DesktopHooks desktop;
         desktop.answers.append({pin, !pin.isEmpty()});
         const LogCapture log;
-        const DebugCapture debug;
+        failedPostLines = 0;
         QStringList states;
         {
             TwitClient account;
@@ -399,7 +411,7 @@ private Q_SLOTS:
             QVERIFY2(!states.filter(paused).isEmpty(), qPrintable(states.join('|')));
         }
         if (finalState.startsWith("last post failed"))
-            QCOMPARE(debug.count("Twitter status update failed."), 1);
+            QCOMPARE(failedPostLines.load(), 1);
         QCOMPARE(QSettings().value("twitter/ApiVersion").toString(),
                  options.contains("v2_only") ? QStringLiteral("2") : QString());
     }
