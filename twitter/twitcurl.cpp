@@ -9,6 +9,8 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -73,6 +75,8 @@ class twitCurl::Private
 {
 public:
     explicit Private(Options o) : options(std::move(o)) {}
+    // libcurl closes the connection through closeSocket: before the members go.
+    ~Private() { handle.reset(); }
 
     bool setUp();
     bool perform(const QByteArray& url, const QByteArray& authHeader, const QByteArray* postBody,
@@ -96,6 +100,8 @@ public:
     static std::size_t receiveHeader(char* data, std::size_t size, std::size_t nmemb, void* client);
     static int progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static CURLcode sslContext(CURL* handle, void* sslCtx, void* client);
+    static curl_socket_t openSocket(void* client, curlsocktype, curl_sockaddr* address);
+    static int closeSocket(void* client, curl_socket_t socket);
 
     Options options;
     std::unique_ptr<CURL, EasyDeleter> handle;
@@ -108,6 +114,9 @@ public:
     QByteArray extraCaPem;
     std::atomic<bool> cancelled{false};
     mutable std::mutex transferMutex;
+    // The connection's socket, so that a cancel can wake a transfer at once.
+    std::mutex socketMutex;
+    curl_socket_t socket = CURL_SOCKET_BAD;
 };
 
 bool twitCurl::Private::setUp()
@@ -137,6 +146,10 @@ bool twitCurl::Private::setUp()
          set(CURLOPT_XFERINFODATA, this) && set(CURLOPT_ERRORBUFFER, errorBuffer.data()) &&
          set(CURLOPT_WRITEFUNCTION, &Private::receiveData) && set(CURLOPT_WRITEDATA, this) &&
          set(CURLOPT_HEADERFUNCTION, &Private::receiveHeader) && set(CURLOPT_HEADERDATA, this) &&
+         set(CURLOPT_OPENSOCKETFUNCTION, &Private::openSocket) &&
+         set(CURLOPT_OPENSOCKETDATA, this) &&
+         set(CURLOPT_CLOSESOCKETFUNCTION, &Private::closeSocket) &&
+         set(CURLOPT_CLOSESOCKETDATA, this) &&
          // Every content encoding libcurl can decode is offered.
          set(CURLOPT_ACCEPT_ENCODING, "") &&
          // No proxy, not even one named in the environment; no HTTP login of its own.
@@ -172,6 +185,28 @@ CURLcode twitCurl::Private::sslContext(CURL*, void* sslCtx, void* client)
     }
     sk_X509_INFO_pop_free(infos, X509_INFO_free);
     return CURLE_OK;
+}
+
+curl_socket_t twitCurl::Private::openSocket(void* client, curlsocktype, curl_sockaddr* address)
+{
+    auto* self = static_cast<Private*>(client);
+    const std::lock_guard<std::mutex> lock(self->socketMutex);
+    if (self->cancelled.load())
+        return CURL_SOCKET_BAD;
+    const curl_socket_t fd =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD)
+        self->socket = fd;
+    return fd;
+}
+
+int twitCurl::Private::closeSocket(void* client, curl_socket_t fd)
+{
+    auto* self = static_cast<Private*>(client);
+    const std::lock_guard<std::mutex> lock(self->socketMutex);
+    if (self->socket == fd)
+        self->socket = CURL_SOCKET_BAD;
+    return ::close(fd);
 }
 
 int twitCurl::Private::progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -261,7 +296,11 @@ oAuth& twitCurl::getSigner()
 
 void twitCurl::cancel()
 {
+    const std::lock_guard<std::mutex> lock(d->socketMutex);
     d->cancelled.store(true);
+    // Wakes a transfer that waits for the peer; libcurl still closes the socket.
+    if (d->socket != CURL_SOCKET_BAD)
+        ::shutdown(d->socket, SHUT_RDWR);
 }
 
 bool twitCurl::verifyCredentials()

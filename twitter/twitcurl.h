@@ -58,7 +58,7 @@ public:
     QByteArray getLastCurlError() const;
     oAuth& getSigner();
 
-    // Ends a running or later transfer of this client within about a second.
+    // Ends a running or later transfer of this client at once.
     void cancel();
 
 private:
