@@ -28,6 +28,18 @@ QString readListenAddress(const QSettings& store)
     return address.toString();
 }
 
+AdvancedSettings::TwitterApi readTwitterApi(const QSettings& store)
+{
+    const QString value = store.value(QStringLiteral("advanced/TwitterApi")).toString().trimmed();
+    if (value == QLatin1String("v1.1"))
+        return AdvancedSettings::TwitterApi::V1;
+    if (value == QLatin1String("v2"))
+        return AdvancedSettings::TwitterApi::V2;
+    if (!value.isEmpty() && value != QLatin1String("auto"))
+        qWarning() << "advanced/TwitterApi is not auto, v1.1 or v2, using auto";
+    return AdvancedSettings::TwitterApi::Auto;
+}
+
 } // namespace
 
 AdvancedSettings::AdvancedSettings()
@@ -38,5 +50,6 @@ AdvancedSettings::AdvancedSettings()
     m_twitterApiHost =
         readText(store, QStringLiteral("advanced/TwitterApiHost"), defaultTwitterApiHost());
     m_extraCaCertificates = store.value(QStringLiteral("advanced/ExtraCaCertificates")).toString();
+    m_twitterApi = readTwitterApi(store);
     m_listenAddress = readListenAddress(store);
 }

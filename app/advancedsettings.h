@@ -19,6 +19,10 @@ public:
     QString twitterApiHost() const { return m_twitterApiHost; }
     // A PEM file whose certificates are trusted in addition to the system's; may be empty.
     QString extraCaCertificates() const { return m_extraCaCertificates; }
+    // Which Twitter API the account speaks: Auto starts on v1.1 and moves to v2 when
+    // the service allows this app only v2.
+    enum class TwitterApi { Auto, V1, V2 };
+    TwitterApi twitterApi() const { return m_twitterApi; }
     // The IPv4 address the Traktor and Ableton listeners bind.
     QString listenAddress() const { return m_listenAddress; }
 
@@ -32,5 +36,6 @@ private:
     QString m_webSiteHost;
     QString m_twitterApiHost;
     QString m_extraCaCertificates;
+    TwitterApi m_twitterApi = TwitterApi::Auto;
     QString m_listenAddress;
 };

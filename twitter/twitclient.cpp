@@ -1,13 +1,19 @@
 #include "twitclient.h"
 
-#include "twitcurl.h"
+#include "advancedsettings.h"
+#include "eventlog.h"
 
 #include <QDebug>
 #include <QDesktopServices>
-#include <QInputDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QThreadPool>
+#include <QUrl>
+#include <QVBoxLayout>
 
 #include <utility>
 
@@ -17,10 +23,44 @@ const QByteArray consumerKey = QByteArrayLiteral("Qw3ErTy7uIoP9aSdFgH2j");
 const QByteArray consumerSecret = QByteArrayLiteral("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
 const QString tokenKeyName = QStringLiteral("oAuth/OAuthAccessTokenKey");
 const QString tokenSecretName = QStringLiteral("oAuth/OAuthAccessTokenSecret");
+// Remembers that the service allows this app the v2 API only.
+const QString apiVersionName = QStringLiteral("twitter/ApiVersion");
 
-QString showPinDialog(const QString& title, const QString& label, bool* ok)
+// The start-up check and the authorization steps: short limits.
+constexpr std::chrono::milliseconds authConnectTimeout{10000};
+constexpr std::chrono::milliseconds authTotalTimeout{20000};
+
+// The PIN dialog also names the authorization page, for a desktop where no
+// browser opens by itself.
+QString askForPin(const QUrl& page, bool* ok)
 {
-    return QInputDialog::getText(nullptr, title, label, QLineEdit::Normal, QString(), ok);
+    QDialog dialog;
+    dialog.setWindowTitle(TwitClient::tr("FENK - PIN"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* hint = new QLabel(
+        page.isEmpty()
+            ? TwitClient::tr("The Twitter authorization page could not be reached. Check the "
+                             "network and request a new token in Preferences.")
+            : TwitClient::tr("Open this page in a web browser, sign in to Twitter and copy the "
+                             "PIN it shows:"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    if (!page.isEmpty()) {
+        auto* address = new QLabel;
+        address->setTextFormat(Qt::PlainText);
+        address->setText(page.toString());
+        address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        layout->addWidget(address);
+    }
+    layout->addWidget(new QLabel(TwitClient::tr("Please, enter your PIN-code:")));
+    auto* pin = new QLineEdit;
+    layout->addWidget(pin);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    *ok = dialog.exec() == QDialog::Accepted;
+    return pin->text();
 }
 
 void openInBrowser(const QUrl& url)
@@ -29,65 +69,123 @@ void openInBrowser(const QUrl& url)
     QThreadPool::globalInstance()->start([url] { QDesktopServices::openUrl(url); });
 }
 
-TwitClient::DesktopHooks& hooks()
+TwitThread::Api apiMode(AdvancedSettings::TwitterApi api)
 {
-    static TwitClient::DesktopHooks instance;
-    return instance;
+    switch (api) {
+    case AdvancedSettings::TwitterApi::V1:
+        return TwitThread::Api::V1;
+    case AdvancedSettings::TwitterApi::V2:
+        return TwitThread::Api::V2;
+    case AdvancedSettings::TwitterApi::Auto:
+        break;
+    }
+    return TwitThread::Api::Auto;
 }
 
 } // namespace
 
-void TwitClient::setDesktopHooks(DesktopHooks newHooks)
-{
-    hooks() = std::move(newHooks);
-}
-
 TwitClient::TwitClient(QObject* parent) : QObject(parent)
 {
-    m_client = newClient();
-    connect(&m_worker, &TwitThread::setUserNameID, this, &TwitClient::setUserNameID);
-    loadTokens();
-}
-
-TwitClient::~TwitClient() = default;
-
-std::shared_ptr<twitCurl> TwitClient::newClient()
-{
-    auto client = std::make_shared<twitCurl>();
-    client->getSigner().setConsumerKey(consumerKey);
-    client->getSigner().setConsumerSecret(consumerSecret);
-    return client;
-}
-
-void TwitClient::loadTokens()
-{
+    qRegisterMetaType<TwitClient::PostKind>();
+    const AdvancedSettings advanced;
+    m_options.apiHost = advanced.twitterApiHost().toUtf8();
+    m_options.extraCaFile = advanced.extraCaCertificates();
     const QSettings store;
+    m_worker.setApi(apiMode(advanced.twitterApi()),
+                    store.value(apiVersionName).toString() == QLatin1String("2"));
+
+    connect(&m_worker, &TwitThread::setUserNameID, this, [this](QString name, QString id) {
+        rememberName(name);
+        Q_EMIT setUserNameID(name, id);
+    });
+    connect(&m_worker, &TwitThread::posted, this, [this] { rememberName(m_screenName); });
+    connect(&m_worker, &TwitThread::postFailed, this,
+            [this](const QString& reason) { setState(tr("last post failed: %1").arg(reason)); });
+    connect(&m_worker, &TwitThread::unauthorized, this,
+            [this] { setState(tr("not authorized: request a new token in Preferences")); });
+    connect(&m_worker, &TwitThread::postingPaused, this, [this](const QDateTime& until) {
+        setState(tr("posting paused until %1 (rate limit)")
+                     .arg(until.toLocalTime().toString(QStringLiteral("HH:mm"))));
+    });
+    connect(&m_worker, &TwitThread::switchedToV2, this, &TwitClient::storeV2);
+    // An unreachable service at start-up leads to the PIN dialog, as a failed
+    // check always has; now it comes once the window is up.
+    connect(&m_worker, &TwitThread::unreachable, this, [this](const QString& reason) {
+        setState(tr("Twitter not reachable: %1").arg(reason));
+        requestToken();
+    });
+
+    m_client = newClient(false);
     const QString key = store.value(tokenKeyName).toString();
     const QString secret = store.value(tokenSecretName).toString();
     if (!key.isEmpty() && !secret.isEmpty()) {
         m_client->getSigner().setTokenKey(key.toUtf8());
         m_client->getSigner().setTokenSecret(secret.toUtf8());
-    } else if (authorize()) {
-        // The new client's user-information job reports the name and ID; a check
-        // on the same client now would race with that job.
-        return;
+        // The check has short time-outs of its own, so that an unanswered one
+        // leads to the PIN dialog soon.
+        std::shared_ptr<twitCurl> check = newClient(true);
+        check->getSigner().setTokenKey(key.toUtf8());
+        check->getSigner().setTokenSecret(secret.toUtf8());
+        m_worker.verifyCredentials(check);
+    } else if (!authorize()) {
+        setState(tr("not authorized: request a new token in Preferences"));
     }
-    checkCredentials();
 }
 
-void TwitClient::checkCredentials()
+TwitClient::~TwitClient() = default;
+
+std::shared_ptr<twitCurl> TwitClient::newClient(bool shortTimeouts) const
 {
-    if (!m_client->verifyCredentials()) {
-        requestToken();
-        return;
+    twitCurl::Options options = m_options;
+    if (shortTimeouts) {
+        options.connectTimeout = authConnectTimeout;
+        options.totalTimeout = authTotalTimeout;
     }
-    const TwitThread::User user = TwitThread::readUser(m_client->getLastReply());
-    if (user.screenName.isEmpty())
+    auto client = std::make_shared<twitCurl>(options);
+    client->getSigner().setConsumerKey(consumerKey);
+    client->getSigner().setConsumerSecret(consumerSecret);
+    return client;
+}
+
+void TwitClient::setState(const QString& text)
+{
+    if (text == m_state)
         return;
-    // Queued, so that whoever connects right after construction still hears it.
-    QMetaObject::invokeMethod(
-        this, [this, user] { Q_EMIT setUserNameID(user.screenName, user.userId); },
-        Qt::QueuedConnection);
+    m_state = text;
+    Q_EMIT accountStateChanged(text);
+}
+
+void TwitClient::rememberName(const QString& screenName)
+{
+    m_screenName = screenName;
+    if (!screenName.isEmpty())
+        setState(QLatin1Char('@') + screenName);
+}
+
+void TwitClient::storeV2()
+{
+    QSettings store;
+    store.setValue(apiVersionName, QStringLiteral("2"));
+}
+
+// Runs one blocking transfer on a thread of its own while the GUI thread keeps
+// handling events, so that a quit (SIGTERM, logout) ends the wait at once.
+TwitClient::Transfer TwitClient::runOffGuiThread(twitCurl& client,
+                                                 const std::function<bool()>& transfer)
+{
+    bool result = false;
+    QEventLoop loop;
+    const std::unique_ptr<QThread> thread(QThread::create([&] { result = transfer(); }));
+    connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    if (!thread->isFinished()) {
+        // Only an application quit ends the loop early.
+        client.cancel();
+        thread->wait();
+        return Transfer::Interrupted;
+    }
+    return result ? Transfer::Done : Transfer::Failed;
 }
 
 void TwitClient::requestToken()
@@ -97,43 +195,51 @@ void TwitClient::requestToken()
 
 bool TwitClient::authorize()
 {
-    std::shared_ptr<twitCurl> client = newClient();
+    std::shared_ptr<twitCurl> client = newClient(true);
 
     QByteArray authUrl;
-    client->fetchRequestToken(authUrl);
-    if (!authUrl.isEmpty()) {
-        const QUrl url = QUrl::fromEncoded(authUrl);
-        if (hooks().openUrl)
-            hooks().openUrl(url);
-        else
-            openInBrowser(url);
-    }
+    const Transfer requested =
+        runOffGuiThread(*client, [&] { return client->fetchRequestToken(authUrl); });
+    if (requested == Transfer::Interrupted)
+        return false;
+    if (requested == Transfer::Failed)
+        event_log::write("Twitter: request token failed: " +
+                             client->getLastCurlError().toStdString(),
+                         event_log::error, 1);
+    const QUrl page = QUrl::fromEncoded(authUrl);
+    if (!page.isEmpty())
+        openInBrowser(page);
 
-    const QString title = tr("FENK - PIN");
-    const QString label = tr("Please, enter your PIN-code:");
     bool ok = false;
-    const QString pin =
-        hooks().askPin ? hooks().askPin(title, label, &ok) : showPinDialog(title, label, &ok);
+    const QString pin = askForPin(page, &ok);
     if (!ok || pin.isEmpty())
         return false;
 
     qDebug() << "everything is ok";
     client->getSigner().setPin(pin.toUtf8());
-    if (!client->fetchAccessToken())
+    if (runOffGuiThread(*client, [&] { return client->fetchAccessToken(); }) != Transfer::Done) {
+        event_log::write("Twitter: access token failed: " +
+                             client->getLastCurlError().toStdString(),
+                         event_log::error, 1);
         return false;
+    }
 
-    m_worker.getUserInfo(client, client->getSigner().getScreenName());
+    // The account's own client, with the ordinary time-outs and the new token.
+    std::shared_ptr<twitCurl> account = newClient(false);
+    account->getSigner().setTokenKey(client->getSigner().getTokenKey());
+    account->getSigner().setTokenSecret(client->getSigner().getTokenSecret());
+    m_worker.getUserInfo(account, client->getSigner().getScreenName());
 
     QSettings store;
-    store.setValue(tokenKeyName, QString::fromUtf8(client->getSigner().getTokenKey()));
-    store.setValue(tokenSecretName, QString::fromUtf8(client->getSigner().getTokenSecret()));
+    store.setValue(tokenKeyName, QString::fromUtf8(account->getSigner().getTokenKey()));
+    store.setValue(tokenSecretName, QString::fromUtf8(account->getSigner().getTokenSecret()));
 
     // A job still holding the previous client keeps it until the job is done.
-    m_client = std::move(client);
+    m_client = std::move(account);
     return true;
 }
 
-void TwitClient::updateStatus(QString text)
+void TwitClient::updateStatus(QString text, TwitClient::PostKind kind)
 {
-    m_worker.setTwitMsg(m_client, text.toUtf8());
+    m_worker.setTwitMsg(m_client, text.toUtf8(), kind == PostKind::NowPlaying);
 }

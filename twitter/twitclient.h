@@ -1,57 +1,59 @@
 #pragma once
 
+#include "twitcurl.h"
 #include "twitthread.h"
 
 #include <QObject>
 #include <QString>
-#include <QUrl>
 
 #include <functional>
 #include <memory>
 
-class twitCurl;
-
 // The application's one Twitter account: keeps the access token in the settings
 // store, runs the PIN authorization (browser page plus PIN dialog), checks the
-// stored token at start-up and posts status texts on its worker thread.
+// stored token at start-up and posts status texts on its worker thread. No
+// transfer runs on the GUI thread, so a quit is honoured at any moment.
 class TwitClient : public QObject
 {
     Q_OBJECT
 public:
-    // The two places where the account meets the desktop. Tests replace them to
-    // answer the dialog and to see the browser request without opening anything.
-    struct DesktopHooks
-    {
-        // Shows the PIN dialog; returns the text, *ok false when cancelled.
-        std::function<QString(const QString& title, const QString& label, bool* ok)> askPin;
-        // Asks the desktop to open the page; must not wait for the browser.
-        std::function<void(const QUrl& url)> openUrl;
-    };
-    // Empty members fall back to the real dialog and browser.
-    static void setDesktopHooks(DesktopHooks hooks);
+    enum class PostKind { NowPlaying, Other };
 
-    // May show the PIN dialog before returning (no stored token, or the stored
-    // one could not be checked because the service was unreachable).
+    // Reads the deployment settings once. May show the PIN dialog before returning
+    // (no stored token); the stored token is checked in the background.
     explicit TwitClient(QObject* parent = nullptr);
-    // Abandons waiting jobs, cancels a running transfer and waits for the worker.
     ~TwitClient() override;
 
-    TwitThread* worker() { return &m_worker; }
+    // "@name", "not authorized: request a new token in Preferences", "posting
+    // paused until 21:40 (rate limit)", why the last post failed, or why the
+    // start-up check could not reach the service; empty until known.
+    QString accountState() const { return m_state; }
 
 Q_SIGNALS:
     void setUserNameID(QString screenName, QString userId);
+    void accountStateChanged(QString text);
 
 public Q_SLOTS:
-    void updateStatus(QString text);
+    // A now-playing post may be dropped while posting is paused and a newer one waits.
+    void updateStatus(QString text, TwitClient::PostKind kind = PostKind::Other);
     void requestToken();
 
 private:
+    enum class Transfer { Done, Failed, Interrupted };
+
     // Returns true when a new token pair was stored.
     bool authorize();
-    void loadTokens();
-    void checkCredentials();
-    static std::shared_ptr<twitCurl> newClient();
+    Transfer runOffGuiThread(twitCurl& client, const std::function<bool()>& transfer);
+    std::shared_ptr<twitCurl> newClient(bool shortTimeouts) const;
+    void setState(const QString& text);
+    void rememberName(const QString& screenName);
+    void storeV2();
 
+    twitCurl::Options m_options;
     TwitThread m_worker;
     std::shared_ptr<twitCurl> m_client;
+    QString m_screenName;
+    QString m_state;
 };
+
+Q_DECLARE_METATYPE(TwitClient::PostKind)

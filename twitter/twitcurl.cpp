@@ -1,44 +1,44 @@
 #include "twitcurl.h"
 
-#include "advancedsettings.h"
-
 #include <QDebug>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
+#include <curl/curl.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
 namespace {
 
 const QByteArray scheme = QByteArrayLiteral("https://");
-const QByteArray restVersion = QByteArrayLiteral("/1.1/");
 const QByteArray jsonFormat = QByteArrayLiteral(".json");
-const char* const statusUpdatePath = "statuses/update";
-const char* const showUserPath = "users/show";
-const char* const verifyCredentialsPath = "account/verify_credentials";
-const QByteArray statusParam = QByteArrayLiteral("status=");
-const QByteArray inReplyToParam = QByteArrayLiteral("in_reply_to_status_id=");
-const QByteArray screenNameParam = QByteArrayLiteral("screen_name=");
-const QByteArray userIdParam = QByteArrayLiteral("user_id=");
 const QByteArray requestTokenPath = QByteArrayLiteral("/oauth/request_token");
 const QByteArray authorizePath = QByteArrayLiteral("/oauth/authorize?oauth_token=");
 const QByteArray accessTokenPath = QByteArrayLiteral("/oauth/access_token");
 
-// A silent server must not hold the worker (or the window, at start-up) forever.
-constexpr long connectTimeoutMs = 15000;
-constexpr long totalTimeoutMs = 60000;
 // Every reply the client reads is a few kilobytes; a server that sends more is
 // broken or hostile, and must not fill the memory.
 constexpr int maxReplySize = 1024 * 1024;
+constexpr int maxHeaderSize = 64 * 1024;
 
+struct EasyDeleter
+{
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
 struct SlistDeleter
 {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 
 void initialiseCurlOnce()
 {
@@ -47,7 +47,7 @@ void initialiseCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-QByteArray readExtraCertificates(const QString& path)
+QByteArray readFile(const QString& path)
 {
     if (path.isEmpty())
         return QByteArray();
@@ -56,68 +56,120 @@ QByteArray readExtraCertificates(const QString& path)
         qWarning() << "Twitter: cannot read the extra CA certificates" << path;
         return QByteArray();
     }
-    return file.readAll();
+    return file.read(maxReplySize);
+}
+
+bool append(SlistPtr& list, const QByteArray& line)
+{
+    curl_slist* longer = curl_slist_append(list.get(), line.constData());
+    if (!longer)
+        return false;
+    (void)list.release();
+    list.reset(longer);
+    return true;
 }
 
 } // namespace
 
-void twitCurl::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total)
+class twitCurl::Private
 {
-    if (!m_handle)
-        return;
-    curl_easy_setopt(m_handle.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect.count()));
-    curl_easy_setopt(m_handle.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(total.count()));
-}
+public:
+    explicit Private(Options o) : options(std::move(o)) {}
+    // libcurl closes the connection through closeSocket: before the members go.
+    ~Private() { handle.reset(); }
 
-twitCurl::twitCurl()
+    bool setUp();
+    bool perform(const QByteArray& url, const QByteArray& authHeader, const QByteArray* postBody,
+                 const QByteArray& contentType = QByteArray());
+    bool signedGet(const QByteArray& url, bool withPin = false);
+    QByteArray url(const QByteArray& path) const { return scheme + options.apiHost + path; }
+    QByteArray restUrl(const char* path) const
+    {
+        return url("/1.1/" + QByteArray(path) + jsonFormat);
+    }
+
+    template <class T> bool set(CURLoption option, T value)
+    {
+        const CURLcode result = curl_easy_setopt(handle.get(), option, value);
+        if (result != CURLE_OK)
+            qWarning() << "Twitter: libcurl refused option" << option << curl_easy_strerror(result);
+        return result == CURLE_OK;
+    }
+
+    static std::size_t receiveData(char* data, std::size_t size, std::size_t nmemb, void* client);
+    static std::size_t receiveHeader(char* data, std::size_t size, std::size_t nmemb, void* client);
+    static int progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static CURLcode sslContext(CURL* handle, void* sslCtx, void* client);
+    static curl_socket_t openSocket(void* client, curlsocktype, curl_sockaddr* address);
+    static int closeSocket(void* client, curl_socket_t socket);
+
+    Options options;
+    std::unique_ptr<CURL, EasyDeleter> handle;
+    std::array<char, CURL_ERROR_SIZE> errorBuffer{};
+    QByteArray reply;
+    QByteArray headers;
+    QByteArray error;
+    long httpStatus = 0;
+    oAuth signer;
+    QByteArray extraCaPem;
+    std::atomic<bool> cancelled{false};
+    mutable std::mutex transferMutex;
+    // The connection's socket, so that a cancel can wake a transfer at once.
+    std::mutex socketMutex;
+    curl_socket_t socket = CURL_SOCKET_BAD;
+};
+
+bool twitCurl::Private::setUp()
 {
-    const AdvancedSettings advanced;
-    m_apiHost = advanced.twitterApiHost().toUtf8();
-    m_extraCaPem = readExtraCertificates(advanced.extraCaCertificates());
-
+    extraCaPem = readFile(options.extraCaFile);
     initialiseCurlOnce();
-    m_handle.reset(curl_easy_init());
-    if (!m_handle)
-        return;
-    CURL* h = m_handle.get();
+    handle.reset(curl_easy_init());
+    if (!handle)
+        return false;
     // The access token travels in every request: only a verified peer may see it.
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!m_extraCaPem.isEmpty()) {
+    bool ok = set(CURLOPT_SSL_VERIFYPEER, 1L) && set(CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!extraCaPem.isEmpty()) {
         // The extra certificates join the system store per connection; a cached
         // store shared between connections would not see them reliably.
-        curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-        if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &twitCurl::sslContext) != CURLE_OK)
-            qWarning() << "Twitter: this libcurl cannot add the extra CA certificates";
-        curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
+        ok = ok && set(CURLOPT_CA_CACHE_TIMEOUT, 0L) &&
+             set(CURLOPT_SSL_CTX_FUNCTION, &Private::sslContext) && set(CURLOPT_SSL_CTX_DATA, this);
     }
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &twitCurl::progress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &twitCurl::receiveData);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    // Every content encoding libcurl can decode is offered.
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    // No proxy, not even one named in the environment; no HTTP login of its own.
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
-    curl_easy_setopt(h, CURLOPT_USERPWD, "");
+#if LIBCURL_VERSION_NUM >= 0x075500
+    ok = ok && set(CURLOPT_PROTOCOLS_STR, "https");
+#else
+    ok = ok && set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS));
+#endif
+    ok = ok && set(CURLOPT_NOSIGNAL, 1L) &&
+         set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+         set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count())) &&
+         set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, &Private::progress) &&
+         set(CURLOPT_XFERINFODATA, this) && set(CURLOPT_ERRORBUFFER, errorBuffer.data()) &&
+         set(CURLOPT_WRITEFUNCTION, &Private::receiveData) && set(CURLOPT_WRITEDATA, this) &&
+         set(CURLOPT_HEADERFUNCTION, &Private::receiveHeader) && set(CURLOPT_HEADERDATA, this) &&
+         set(CURLOPT_OPENSOCKETFUNCTION, &Private::openSocket) &&
+         set(CURLOPT_OPENSOCKETDATA, this) &&
+         set(CURLOPT_CLOSESOCKETFUNCTION, &Private::closeSocket) &&
+         set(CURLOPT_CLOSESOCKETDATA, this) &&
+         // Every content encoding libcurl can decode is offered.
+         set(CURLOPT_ACCEPT_ENCODING, "") &&
+         // No proxy, not even one named in the environment; no HTTP login of its own.
+         set(CURLOPT_PROXY, "") && set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY)) &&
+         set(CURLOPT_USERPWD, "");
+    if (!ok) {
+        // A client without these guarantees must not send the token anywhere.
+        handle.reset();
+        return false;
+    }
+    return true;
 }
 
-twitCurl::~twitCurl() = default;
-
-CURLcode twitCurl::sslContext(CURL*, void* sslCtx, void* client)
+CURLcode twitCurl::Private::sslContext(CURL*, void* sslCtx, void* client)
 {
-    auto* self = static_cast<twitCurl*>(client);
+    auto* self = static_cast<Private*>(client);
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx));
     if (!store)
         return CURLE_SSL_CERTPROBLEM;
-    BIO* bio = BIO_new_mem_buf(self->m_extraCaPem.constData(), self->m_extraCaPem.size());
+    BIO* bio = BIO_new_mem_buf(self->extraCaPem.constData(), self->extraCaPem.size());
     if (!bio)
         return CURLE_OUT_OF_MEMORY;
     STACK_OF(X509_INFO)* infos = PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
@@ -135,141 +187,230 @@ CURLcode twitCurl::sslContext(CURL*, void* sslCtx, void* client)
     return CURLE_OK;
 }
 
-int twitCurl::progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+curl_socket_t twitCurl::Private::openSocket(void* client, curlsocktype, curl_sockaddr* address)
 {
-    return static_cast<twitCurl*>(client)->m_cancelled.load() ? 1 : 0;
+    auto* self = static_cast<Private*>(client);
+    const std::lock_guard<std::mutex> lock(self->socketMutex);
+    if (self->cancelled.load())
+        return CURL_SOCKET_BAD;
+    const curl_socket_t fd =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD)
+        self->socket = fd;
+    return fd;
 }
 
-std::size_t twitCurl::receiveData(char* data, std::size_t size, std::size_t nmemb, void* client)
+int twitCurl::Private::closeSocket(void* client, curl_socket_t fd)
 {
-    auto* self = static_cast<twitCurl*>(client);
+    auto* self = static_cast<Private*>(client);
+    const std::lock_guard<std::mutex> lock(self->socketMutex);
+    if (self->socket == fd)
+        self->socket = CURL_SOCKET_BAD;
+    return ::close(fd);
+}
+
+int twitCurl::Private::progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Private*>(client)->cancelled.load() ? 1 : 0;
+}
+
+std::size_t twitCurl::Private::receiveData(char* data, std::size_t size, std::size_t nmemb,
+                                           void* client)
+{
+    auto* self = static_cast<Private*>(client);
     if (!self || !data)
         return 0;
     const std::size_t bytes = size * nmemb;
-    if (bytes > static_cast<std::size_t>(maxReplySize - self->m_reply.size()))
+    if (bytes > static_cast<std::size_t>(maxReplySize - self->reply.size()))
         return 0; // ends the transfer with a write error
-    self->m_reply.append(data, static_cast<int>(bytes));
+    self->reply.append(data, static_cast<int>(bytes));
     return bytes;
 }
 
-bool twitCurl::perform(const QByteArray& url, const QByteArray& header)
+std::size_t twitCurl::Private::receiveHeader(char* data, std::size_t size, std::size_t nmemb,
+                                             void* client)
 {
-    m_reply.clear();
-    m_httpStatus = 0;
-    m_errorBuffer.fill(0);
-    const std::unique_ptr<curl_slist, SlistDeleter> headers(
-        curl_slist_append(nullptr, header.constData()));
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    const CURLcode result = curl_easy_perform(h);
+    auto* self = static_cast<Private*>(client);
+    const std::size_t bytes = size * nmemb;
+    if (bytes > static_cast<std::size_t>(maxHeaderSize - self->headers.size()))
+        return 0;
+    // Only the final response's headers count, not those of a "100 Continue".
+    if (bytes > 5 && std::strncmp(data, "HTTP/", 5) == 0)
+        self->headers.clear();
+    self->headers.append(data, static_cast<int>(bytes));
+    return bytes;
+}
+
+bool twitCurl::Private::perform(const QByteArray& url, const QByteArray& authHeader,
+                                const QByteArray* postBody, const QByteArray& contentType)
+{
+    reply.clear();
+    headers.clear();
+    error.clear();
+    httpStatus = 0;
+    errorBuffer.fill(0);
+    SlistPtr list;
+    bool ok = append(list, authHeader) &&
+              (contentType.isEmpty() || append(list, "Content-Type: " + contentType));
+    ok = ok && set(CURLOPT_URL, url.constData()) && set(CURLOPT_HTTPHEADER, list.get());
+    if (postBody) {
+        ok = ok && set(CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody->size())) &&
+             set(CURLOPT_COPYPOSTFIELDS, postBody->constData());
+    } else {
+        ok = ok && set(CURLOPT_HTTPGET, 1L);
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    if (ok)
+        result = curl_easy_perform(handle.get());
     // The header list is about to go.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_httpStatus);
-    if (result != CURLE_OK && m_errorBuffer[0] == 0)
-        std::strncpy(m_errorBuffer.data(), curl_easy_strerror(result), m_errorBuffer.size() - 1);
+    set(CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    if (curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &httpStatus) != CURLE_OK)
+        httpStatus = 0;
+    if (result != CURLE_OK)
+        error = errorBuffer[0] != 0 ? QByteArray(errorBuffer.data())
+                                    : QByteArray(curl_easy_strerror(result));
     return result == CURLE_OK;
 }
 
-bool twitCurl::signedGet(const QByteArray& url, bool withPin)
+bool twitCurl::Private::signedGet(const QByteArray& url, bool withPin)
 {
     QByteArray header;
-    m_signer.buildAuthHeader(oAuth::GET, url, QByteArray(), withPin, header);
-    curl_easy_setopt(m_handle.get(), CURLOPT_HTTPGET, 1L);
-    return perform(url, header);
+    signer.buildAuthHeader(oAuth::GET, url, QByteArray(), withPin, header);
+    return perform(url, header, nullptr);
 }
 
-bool twitCurl::signedPost(const QByteArray& url, const QByteArray& body)
+twitCurl::twitCurl(Options options) : d(std::make_unique<Private>(std::move(options)))
 {
-    QByteArray header;
-    m_signer.buildAuthHeader(oAuth::POST, url, body, false, header);
-    CURL* h = m_handle.get();
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body.constData());
-    return perform(url, header);
+    d->setUp();
 }
 
-QByteArray twitCurl::restUrl(const char* path) const
+twitCurl::twitCurl() : twitCurl(Options{})
+{}
+
+twitCurl::~twitCurl() = default;
+
+oAuth& twitCurl::getSigner()
 {
-    return scheme + m_apiHost + restVersion + path + jsonFormat;
+    return d->signer;
+}
+
+void twitCurl::cancel()
+{
+    const std::lock_guard<std::mutex> lock(d->socketMutex);
+    d->cancelled.store(true);
+    // Wakes a transfer that waits for the peer; libcurl still closes the socket.
+    if (d->socket != CURL_SOCKET_BAD)
+        ::shutdown(d->socket, SHUT_RDWR);
 }
 
 bool twitCurl::verifyCredentials()
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    if (!m_handle)
-        return false;
-    return signedGet(restUrl(verifyCredentialsPath));
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    return d->handle && d->signedGet(d->restUrl("account/verify_credentials"));
 }
 
 bool twitCurl::postStatus(const QByteArray& newStatus, const QByteArray& inReplyToStatusId)
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    if (!m_handle || newStatus.isEmpty())
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    if (!d->handle || newStatus.isEmpty())
         return false;
-    QByteArray body = statusParam + oAuth::percentEncode(newStatus);
+    QByteArray body = "status=" + oAuth::percentEncode(newStatus);
     if (!inReplyToStatusId.isEmpty())
-        body += '&' + inReplyToParam + oAuth::percentEncode(inReplyToStatusId);
-    return signedPost(restUrl(statusUpdatePath), body);
+        body += "&in_reply_to_status_id=" + oAuth::percentEncode(inReplyToStatusId);
+    const QByteArray url = d->restUrl("statuses/update");
+    QByteArray header;
+    d->signer.buildAuthHeader(oAuth::POST, url, body, false, header);
+    return d->perform(url, header, &body, "application/x-www-form-urlencoded");
 }
 
 bool twitCurl::showUser(const QByteArray& userInfo, bool isUserId)
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    if (!m_handle || userInfo.isEmpty())
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    if (!d->handle || userInfo.isEmpty())
         return false;
-    const QByteArray url =
-        restUrl(showUserPath) + '?' + (isUserId ? userIdParam : screenNameParam) + userInfo;
-    return signedGet(url);
+    return d->signedGet(d->restUrl("users/show") + (isUserId ? "?user_id=" : "?screen_name=") +
+                        userInfo);
+}
+
+bool twitCurl::postTweet(const QByteArray& text)
+{
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    if (!d->handle || text.isEmpty())
+        return false;
+    // A JSON body is not part of the signature.
+    const QByteArray body = QJsonDocument(QJsonObject{{"text", QString::fromUtf8(text)}})
+                                .toJson(QJsonDocument::Compact);
+    const QByteArray url = d->url("/2/tweets");
+    QByteArray header;
+    d->signer.buildAuthHeader(oAuth::POST, url, QByteArray(), false, header);
+    return d->perform(url, header, &body, "application/json");
+}
+
+bool twitCurl::fetchMe()
+{
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    return d->handle && d->signedGet(d->url("/2/users/me"));
 }
 
 bool twitCurl::fetchRequestToken(QByteArray& authUrl)
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
     authUrl.clear();
-    if (!m_handle)
+    if (!d->handle || !d->signedGet(d->url(requestTokenPath)))
         return false;
-    if (!signedGet(scheme + m_apiHost + requestTokenPath))
+    oAuth fresh;
+    fresh.takeTokenReply(d->reply);
+    if (d->httpStatus != 200 || fresh.getTokenKey().isEmpty()) {
+        d->error = "request token refused, HTTP " + QByteArray::number(qint64(d->httpStatus));
         return false;
-    m_signer.takeTokenReply(m_reply);
-    authUrl = scheme + m_apiHost + authorizePath + m_signer.getTokenKey();
+    }
+    d->signer.takeTokenReply(d->reply);
+    authUrl = d->url(authorizePath) + d->signer.getTokenKey();
     return true;
 }
 
 bool twitCurl::fetchAccessToken()
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    if (!m_handle)
-        return false;
-    if (!signedGet(scheme + m_apiHost + accessTokenPath, true))
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    if (!d->handle || !d->signedGet(d->url(accessTokenPath), true))
         return false;
     // An error reply (a mistyped PIN, say) must not leave the request token to be
     // stored as if it were the account's access token.
-    const oAuth::TokenReply parsed = oAuth::parseTokenReply(m_reply);
-    if (m_httpStatus != 200 || parsed.tokenKey.value_or("").isEmpty() ||
-        parsed.tokenSecret.value_or("").isEmpty()) {
-        qDebug().noquote() << "Twitter: access token refused, HTTP" << m_httpStatus
-                           << "- keeping the previous tokens:" << QString::fromUtf8(m_reply);
+    oAuth fresh;
+    fresh.takeTokenReply(d->reply);
+    if (d->httpStatus != 200 || fresh.getTokenKey().isEmpty() || fresh.getTokenSecret().isEmpty()) {
+        d->error = "access token refused, HTTP " + QByteArray::number(qint64(d->httpStatus));
         return false;
     }
-    m_signer.takeTokenReply(m_reply);
+    d->signer.takeTokenReply(d->reply);
     return true;
 }
 
 QByteArray twitCurl::getLastReply() const
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    return m_reply;
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    return d->reply;
 }
 
 long twitCurl::getLastHttpStatus() const
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    return m_httpStatus;
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    return d->httpStatus;
+}
+
+QByteArray twitCurl::getLastHeader(const QByteArray& name) const
+{
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    const QByteArray wanted = name.toLower() + ':';
+    for (const QByteArray& line : d->headers.split('\n')) {
+        if (line.toLower().startsWith(wanted))
+            return line.mid(wanted.size()).trimmed();
+    }
+    return QByteArray();
 }
 
 QByteArray twitCurl::getLastCurlError() const
 {
-    const std::lock_guard<std::mutex> lock(m_transferMutex);
-    return QByteArray(m_errorBuffer.data());
+    const std::lock_guard<std::mutex> lock(d->transferMutex);
+    return d->handle ? d->error : QByteArrayLiteral("no libcurl handle");
 }

@@ -3,25 +3,31 @@
 #include "oauth.h"
 
 #include <QByteArray>
+#include <QString>
 
-#include <curl/curl.h>
-
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 
-// A small client for the Twitter REST API 1.1 over one libcurl easy handle. Every
-// request is signed by the client's own oAuth signer and runs to completion on the
-// calling thread. A client is meant for one thread at a time; its transfers are
-// serialised anyway, so a second thread waits instead of corrupting the handle.
+// A small client for the Twitter REST API over one libcurl easy handle: the v1.1
+// calls and their v2 counterparts. Every request is signed by the client's own
+// oAuth signer and runs to completion on the calling thread. A client is meant
+// for one thread at a time; its transfers are serialised anyway, so a second
+// thread waits instead of corrupting the handle.
 class twitCurl
 {
 public:
-    // Reads the API host and the extra trusted certificates from the deployment
-    // settings once, here.
+    struct Options
+    {
+        // host[:port] of the API.
+        QByteArray apiHost = QByteArrayLiteral("api.twitter.com");
+        // A PEM file whose certificates are trusted besides the system's; may be empty.
+        QString extraCaFile;
+        std::chrono::milliseconds connectTimeout{15000};
+        std::chrono::milliseconds totalTimeout{60000};
+    };
+
     twitCurl();
+    explicit twitCurl(Options options);
     ~twitCurl();
     twitCurl(const twitCurl&) = delete;
     twitCurl& operator=(const twitCurl&) = delete;
@@ -32,8 +38,12 @@ public:
     bool verifyCredentials();
     bool postStatus(const QByteArray& newStatus, const QByteArray& inReplyToStatusId);
     bool showUser(const QByteArray& userInfo, bool isUserId);
+    // v2: POST /2/tweets with a JSON body, GET /2/users/me.
+    bool postTweet(const QByteArray& text);
+    bool fetchMe();
 
-    // Request-token step; authUrl receives the authorization page, empty on failure.
+    // Request-token step; authUrl receives the authorization page, empty on failure
+    // (also when the service answers with an error).
     bool fetchRequestToken(QByteArray& authUrl);
     // Access-token step with the signer's PIN. Only a 200 reply carrying both token
     // fields replaces the signer's request token.
@@ -42,38 +52,16 @@ public:
     QByteArray getLastReply() const;
     // HTTP status of the last transfer, 0 when no reply arrived.
     long getLastHttpStatus() const;
-    // libcurl's text for the last failed transfer.
+    // A header of the last reply (name in any case), empty when absent.
+    QByteArray getLastHeader(const QByteArray& name) const;
+    // Why the last transfer failed, empty after one that completed.
     QByteArray getLastCurlError() const;
-    oAuth& getSigner() { return m_signer; }
+    oAuth& getSigner();
 
-    // Ends a running or later transfer of this client at once (used at shutdown).
-    void cancel() { m_cancelled.store(true); }
-
-    // Replaces the default limits (15 s to connect, 60 s for the whole transfer).
-    void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
+    // Ends a running or later transfer of this client at once.
+    void cancel();
 
 private:
-    struct EasyDeleter
-    {
-        void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-    };
-
-    bool signedGet(const QByteArray& url, bool withPin = false);
-    bool signedPost(const QByteArray& url, const QByteArray& body);
-    bool perform(const QByteArray& url, const QByteArray& header);
-    QByteArray restUrl(const char* path) const;
-
-    static std::size_t receiveData(char* data, std::size_t size, std::size_t nmemb, void* client);
-    static int progress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
-    static CURLcode sslContext(CURL* handle, void* sslCtx, void* client);
-
-    std::unique_ptr<CURL, EasyDeleter> m_handle;
-    std::array<char, 1024> m_errorBuffer{};
-    QByteArray m_reply;
-    long m_httpStatus = 0;
-    oAuth m_signer;
-    QByteArray m_apiHost;
-    QByteArray m_extraCaPem;
-    std::atomic<bool> m_cancelled{false};
-    mutable std::mutex m_transferMutex;
+    class Private;
+    std::unique_ptr<Private> d;
 };

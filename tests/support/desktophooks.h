@@ -1,18 +1,18 @@
 #pragma once
 
-#include "twitclient.h"
-
-#include <QList>
-#include <QString>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QStringList>
-#include <QUrl>
 
 #include <functional>
 
-// Stands in for the PIN dialog and the browser while it exists: answers the
-// dialog with the queued answers (cancel when none is left) and records what
-// would have been shown or opened.
-class DesktopHooks
+// While it exists, answers every PIN dialog the program shows with the queued
+// answers (cancel when none is left), recording what it showed. The dialog is
+// the real one; the headless platform opens no browser.
+class DesktopHooks : public QObject
 {
 public:
     struct Answer
@@ -21,29 +21,38 @@ public:
         bool ok;
     };
 
-    DesktopHooks()
-    {
-        TwitClient::DesktopHooks hooks;
-        hooks.askPin = [this](const QString& title, const QString& label, bool* ok) {
-            titles.append(title);
-            labels.append(label);
-            if (onAsk)
-                onAsk();
-            const Answer answer =
-                answers.isEmpty() ? Answer{QString(), false} : answers.takeFirst();
-            *ok = answer.ok;
-            return answer.text;
-        };
-        hooks.openUrl = [this](const QUrl& url) { urls.append(url); };
-        TwitClient::setDesktopHooks(hooks);
-    }
-    ~DesktopHooks() { TwitClient::setDesktopHooks({}); }
-    DesktopHooks(const DesktopHooks&) = delete;
-    DesktopHooks& operator=(const DesktopHooks&) = delete;
+    DesktopHooks() { qApp->installEventFilter(this); }
 
     QList<Answer> answers;
     QStringList titles;
-    QStringList labels;
-    QList<QUrl> urls;
+    QStringList texts; // every label of every dialog shown
     std::function<void()> onAsk;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (event->type() != QEvent::Show || !dialog ||
+            dialog->windowTitle() != QLatin1String("FENK - PIN"))
+            return false;
+        titles.append(dialog->windowTitle());
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            texts.append(label->text());
+        if (onAsk)
+            onAsk();
+        const Answer answer = answers.isEmpty() ? Answer{QString(), false} : answers.takeFirst();
+        QMetaObject::invokeMethod(
+            dialog,
+            [dialog = QPointer<QDialog>(dialog), answer] {
+                if (!dialog)
+                    return;
+                dialog->findChild<QLineEdit*>()->setText(answer.text);
+                if (answer.ok)
+                    dialog->accept();
+                else
+                    dialog->reject();
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
 };

@@ -76,6 +76,19 @@ public:
         }
     }
 
+    // Resets the fake's state and sets the options named in options (as on the
+    // command line, "_" for "-"); forgets the events seen so far.
+    bool configure(const QJsonObject& options = {})
+    {
+        events();
+        m_events.clear();
+        m_process.write(QJsonDocument(options).toJson(QJsonDocument::Compact) + '\n');
+        if (!QTest::qWaitFor([&] { return !events().isEmpty(); }, 10000))
+            return false;
+        m_events.clear();
+        return true;
+    }
+
     int port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
@@ -104,11 +117,6 @@ public:
     bool waitForRequests(int n, int timeoutMs = 10000)
     {
         return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
-    }
-
-    bool waitForEvents(int n, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return events().size() >= n; }, timeoutMs);
     }
 
 private:

@@ -8,8 +8,10 @@
       Serves HTTPS on 127.0.0.1 (a free port), prints "PORT <n>" and then one JSON
       line per request (or failed TLS handshake) on stdout. It checks every
       request's OAuth 1.0a signature the way RFC 5849 section 3 describes, with its
-      own code. It ends when its standard input closes, and after --lifetime
-      seconds at the latest.
+      own code. Each JSON line written to its standard input resets the state and
+      sets the options it names (the command line's, with "_" for "-"), and is
+      answered by {"event": "control"}. It ends when its standard input closes,
+      and after --lifetime seconds at the latest.
 """
 
 import argparse
@@ -17,6 +19,7 @@ import base64
 import hashlib
 import hmac
 import json
+import math
 import os
 import ssl
 import subprocess
@@ -62,10 +65,8 @@ def make_server(directory, name, ca_key, ca_pem, san):
 def make_certs(directory):
     os.makedirs(directory, exist_ok=True)
     ca_key, ca_pem = make_ca(directory, "ca")
-    other_key, other_pem = make_ca(directory, "other-ca")
+    make_ca(directory, "other-ca")
     make_server(directory, "server", ca_key, ca_pem, "IP:127.0.0.1")
-    make_server(directory, "untrusted", other_key, other_pem, "IP:127.0.0.1")
-    make_server(directory, "wronghost", ca_key, ca_pem, "DNS:api.wrong.invalid")
 
 
 # ---------------------------------------------------------------------------
@@ -110,8 +111,12 @@ def hmac_sha1(base, consumer_secret, token_secret):
 
 class Service:
     def __init__(self, args):
-        self.args = args
+        self.defaults = dict(vars(args))
         self.lock = threading.Lock()
+        self.reset(args)
+
+    def reset(self, args):
+        self.args = args
         self.request_tokens = {}  # token -> secret, each usable once
         self.access_tokens = {}   # token -> secret
         if args.access_token:
@@ -119,6 +124,8 @@ class Service:
         self.seen_nonces = set()
         self.statuses = set()
         self.counter = 0
+        self.posts = 0
+        self.limited_until = None
 
     def log(self, record):
         with self.lock:
@@ -189,7 +196,7 @@ class Handler(BaseHTTPRequestHandler):
         status, send = 200, None
         path = split.path
         if path == "/oauth/request_token" and self.command == "GET":
-            if valid and verdict["token"] is None:
+            if valid and verdict["token"] is None and not args.refuse_request_token:
                 with service.lock:
                     service.counter += 1
                     token = "RT-%d" % service.counter
@@ -216,6 +223,25 @@ class Handler(BaseHTTPRequestHandler):
                 status = 401
                 send = lambda: self.reply(401, "Invalid oauth_verifier parameter",
                                           "text/html; charset=utf-8")
+        elif path.startswith("/1.1/") and args.v2_only:
+            status = 403
+            send = lambda: self.error(403, 453, "You currently have access to a subset of "
+                                      "X API V2 endpoints and limited v1.1 endpoints only.")
+        elif path == "/2/users/me" and self.command == "GET":
+            if valid and verdict["kind"] == "access":
+                status = 200
+                send = lambda: self.reply(200, json.dumps({"data": {
+                    "id": args.user_id, "name": "DJ", "username": args.screen_name}}))
+            else:
+                status = 401
+                send = lambda: self.problem(401, "Unauthorized", "Unauthorized")
+        elif path == "/2/tweets" and self.command == "POST":
+            try:
+                text = json.loads(body.decode()).get("text", "")
+            except ValueError:
+                text = ""
+            record["status_text"] = text
+            status, send = self.post(text, valid and verdict["kind"] == "access", True)
         elif path == "/1.1/account/verify_credentials.json" and self.command == "GET":
             if valid and verdict["kind"] == "access":
                 status = 200
@@ -236,18 +262,7 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/1.1/statuses/update.json" and self.command == "POST":
             text = params.get("status", "")
             record["status_text"] = text
-            if not (valid and verdict["kind"] == "access"):
-                status = 401
-            else:
-                with service.lock:
-                    duplicate = text in service.statuses
-                    service.statuses.add(text)
-                if duplicate:
-                    status = 403
-                    send = lambda: self.error(403, 187, "Status is a duplicate.")
-                else:
-                    status = 200
-                    send = lambda: self.reply(200, json.dumps({"id_str": "1", "text": text}))
+            status, send = self.post(text, valid and verdict["kind"] == "access", False)
         else:
             status = 404
             send = lambda: self.error(404, 34, "Sorry, that page does not exist.")
@@ -259,6 +274,49 @@ class Handler(BaseHTTPRequestHandler):
         record["status"] = status
         service.log(record)
         send()
+
+    def problem(self, status, title, detail):
+        self.reply(status, json.dumps({"title": title, "detail": detail, "status": status,
+                                       "type": "about:blank"}), "application/problem+json")
+
+    def post(self, text, authorized, v2):
+        """Status and reply sender of a post, v1.1 or v2."""
+        service = self.server.service
+        if not authorized:
+            return 401, None
+        now = time.time()
+        with service.lock:
+            if service.limited_until and now >= service.limited_until:
+                service.limited_until, service.posts = None, 0
+            if not service.limited_until and 0 <= service.args.post_limit <= service.posts:
+                service.limited_until = math.ceil(now + service.args.reset_in)
+            limited = service.limited_until
+            duplicate = text in service.statuses
+            if not limited:
+                service.posts += 1
+                service.statuses.add(text)
+        if limited:
+            reset = str(limited)
+            def send():
+                self.send_response(429)
+                # The 24-hour user limit is used up; the 15-minute window is not.
+                self.send_header("x-rate-limit-remaining", "5")
+                self.send_header("x-rate-limit-reset", str(int(now) + 900))
+                self.send_header("x-user-limit-24hour-remaining", "0")
+                self.send_header("x-user-limit-24hour-reset", reset)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            return 429, send
+        if len(text) > 280:
+            return 403, lambda: self.problem(403, "Forbidden", "Your Tweet text is too long.")
+        if duplicate and v2:
+            return 403, lambda: self.problem(
+                403, "Forbidden", "You are not allowed to create a Tweet with duplicate content.")
+        if duplicate:
+            return 403, lambda: self.error(403, 187, "Status is a duplicate.")
+        if v2:
+            return 201, lambda: self.reply(201, json.dumps({"data": {"id": "1", "text": text}}))
+        return 200, lambda: self.reply(200, json.dumps({"id_str": "1", "text": text}))
 
     def check_signature(self, split, body):
         """Verifies the request as the service would; returns what it found."""
@@ -281,7 +339,7 @@ class Handler(BaseHTTPRequestHandler):
             return verdict
         params = parse_qsl(split.query, keep_blank_values=True)
         content_type = self.headers.get("Content-Type", "")
-        if body:
+        if body and not content_type.startswith("application/json"):
             if not content_type.startswith("application/x-www-form-urlencoded"):
                 verdict["reason"] = "body is not form-encoded"
                 return verdict
@@ -370,7 +428,13 @@ def serve(args):
     server.service = Service(args)
 
     def watch_stdin():
-        sys.stdin.read()
+        for line in sys.stdin:
+            if line.strip():
+                options = dict(server.service.defaults)
+                options.update(json.loads(line))
+                with server.service.lock:
+                    server.service.reset(argparse.Namespace(**options))
+                server.service.log({"event": "control"})
         os._exit(0)
 
     def lifetime():
@@ -405,6 +469,10 @@ def main():
     parser.add_argument("--pad", type=int, default=0,
                         help="make the credentials reply this many bytes longer")
     parser.add_argument("--lifetime", type=float, default=120.0)
+    parser.add_argument("--v2-only", action="store_true", help="v1.1 calls answer code 453")
+    parser.add_argument("--post-limit", type=int, default=-1, help="posts before 429")
+    parser.add_argument("--reset-in", type=float, default=60, help="429 reset, seconds ahead")
+    parser.add_argument("--refuse-request-token", action="store_true")
     serve(parser.parse_args())
 
 

@@ -39,6 +39,12 @@ bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen)
     return true;
 }
 
+QByteArray eventsLog()
+{
+    QFile log(QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
 // The process ends within 10 s with exit code 0.
 bool endsCleanly(const std::unique_ptr<QProcess>& process)
 {
@@ -148,6 +154,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(documents).isDir(), 15000);
         if (tokenAccepted)
             QVERIFY(twitter->waitForRequests(1, 15000));
+        // The check runs in the background; the settings saved below need its report.
+        if (tokenAccepted)
+            QTRY_VERIFY_WITH_TIMEOUT(eventsLog().contains("signed in as @dj_fenk"), 15000);
         QVERIFY(endsCleanly(start(fenk)));
         QCOMPARE(first->state(), QProcess::Running);
 
