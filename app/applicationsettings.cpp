@@ -28,6 +28,12 @@ QString ApplicationSettings::defaultSessionDir()
     return QDir::homePath() + QStringLiteral("/Music/_Serato_/History/Sessions/");
 }
 
+void ApplicationSettings::writeNow()
+{
+    save();
+    m_store.sync();
+}
+
 void ApplicationSettings::load()
 {
     QSettings& s = m_store;

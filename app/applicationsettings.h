@@ -57,6 +57,10 @@ public:
 
     static QString defaultSessionDir();
 
+    // Writes every value to the store at once, as destruction does, so that a
+    // crash later in the run keeps what the DJ has confirmed.
+    void writeNow();
+
 private:
     void load();
     void save();

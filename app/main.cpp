@@ -1,4 +1,5 @@
 #include "eventlogfile.h"
+#include "instancecommand.h"
 #include "maindlg.h"
 #include "qtsingleapplication.h"
 #include "quitonsignal.h"
@@ -6,7 +7,10 @@
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
-    if (app.sendMessage(QStringLiteral("msg"), 5000))
+    const QString command = instance_command::fromArguments(QCoreApplication::arguments());
+    if (command == instance_command::quit && !app.isRunning())
+        return 0;
+    if (app.sendMessage(command, 5000))
         return 0;
     if (app.isRunning())
         return 0;
@@ -25,9 +29,13 @@ int main(int argc, char* argv[])
     // dialog's loop; honour it before the main loop starts.
     if (quitOnSignal.received())
         return 0;
-    app.setActivationWindow(&window, true);
+    // Only a plain start brings the window up; a hotkey's Start or Stop must not
+    // take the focus from the DJ software.
+    app.setActivationWindow(&window, false);
     QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
-                     [&window] { window.tweetTrack(); });
+                     &MainDlg::runInstanceCommand);
+    if (command == instance_command::start)
+        window.runInstanceCommand(command);
     window.show();
     QApplication::setQuitOnLastWindowClosed(false);
     return app.exec();
