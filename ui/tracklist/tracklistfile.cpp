@@ -1,0 +1,215 @@
+#include "tracklistfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <utility>
+
+namespace {
+
+// A tracklist is a few hundred kilobytes at most; anything far larger on disk
+// is not ours to parse in one piece.
+constexpr qint64 maxFileSize = 64 * 1024 * 1024;
+
+// XML 1.0 cannot carry most control characters, nor broken surrogate pairs: a
+// title holding one would make the whole file unreadable for the browser and
+// for the next append, so such characters are written as U+FFFD.
+QString xmlSafe(const QString& text)
+{
+    QString safe = text;
+    for (int i = 0; i < safe.size(); ++i) {
+        const QChar c = safe.at(i);
+        const ushort u = c.unicode();
+        bool ok;
+        if (c.isHighSurrogate()) {
+            ok = i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate();
+            if (ok) {
+                ++i;
+                continue;
+            }
+        } else if (c.isLowSurrogate()) {
+            ok = false;
+        } else {
+            ok = u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u != 0xFFFE && u != 0xFFFF);
+        }
+        if (!ok)
+            safe[i] = QChar::ReplacementCharacter;
+    }
+    return safe;
+}
+
+} // namespace
+
+TrackListFile::TrackListFile(QString folder, QString stylesheetHost)
+    : m_folder(std::move(folder)), m_stylesheetHost(std::move(stylesheetHost))
+{}
+
+QString TrackListFile::fileNameFor(const QDateTime& start)
+{
+    return start.toString(QStringLiteral("dd.MM.yyyy hh.mm.ss")) + QStringLiteral(".xml");
+}
+
+QString TrackListFile::dateText(const QDateTime& when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+}
+
+QString TrackListFile::filePath() const
+{
+    return m_fileName.isEmpty() ? QString() : QDir(m_folder).filePath(m_fileName);
+}
+
+bool TrackListFile::create(const QDateTime& start, const TrackListLocation& location)
+{
+    m_fileName = fileNameFor(start);
+    m_entries.clear();
+    if (!QDir().mkpath(m_folder)) {
+        m_error = QStringLiteral("Cannot create the folder %1").arg(m_folder);
+        return false;
+    }
+    return write(location, m_entries);
+}
+
+bool TrackListFile::append(const QString& artist, const QString& track, const QDateTime& when,
+                           const TrackListLocation& location)
+{
+    if (m_fileName.isEmpty()) {
+        m_error = QStringLiteral("No tracklist is open");
+        return false;
+    }
+    QVector<Entry> entries = entriesOnDisk();
+    entries.append({dateText(when), xmlSafe(track), xmlSafe(artist)});
+    // Memory follows every append, written or not, so the next successful
+    // write still holds this track.
+    m_entries = entries;
+    return write(location, entries);
+}
+
+bool TrackListFile::clear(const TrackListLocation& location)
+{
+    if (m_fileName.isEmpty()) {
+        m_error = QStringLiteral("No tracklist is open");
+        return false;
+    }
+    m_entries.clear();
+    return write(location, m_entries);
+}
+
+bool TrackListFile::copyTo(const QString& targetFolder) const
+{
+    if (m_fileName.isEmpty()) {
+        m_error = QStringLiteral("No tracklist is open");
+        return false;
+    }
+    QFile source(filePath());
+    if (!source.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("Cannot read %1: %2").arg(source.fileName(), source.errorString());
+        return false;
+    }
+    const QByteArray content = source.read(maxFileSize);
+    // Replacing through a temporary file keeps an earlier copy whole until the
+    // new one is complete.
+    QSaveFile target(QDir(targetFolder).filePath(m_fileName));
+    if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() ||
+        !target.commit()) {
+        m_error =
+            QStringLiteral("Cannot write %1: %2").arg(target.fileName(), target.errorString());
+        return false;
+    }
+    m_error.clear();
+    return true;
+}
+
+void TrackListFile::close()
+{
+    m_fileName.clear();
+    m_entries.clear();
+}
+
+QByteArray TrackListFile::document(const TrackListLocation& location,
+                                   const QVector<Entry>& entries) const
+{
+    QByteArray xml;
+    QXmlStreamWriter writer(&xml);
+    writer.setAutoFormatting(true);
+    writer.setAutoFormattingIndent(4);
+    writer.writeStartDocument();
+    writer.writeProcessingInstruction(
+        QStringLiteral("xml-stylesheet"),
+        QStringLiteral("type=\"text/css\" href=\"https://%1/fenk.css\"").arg(m_stylesheetHost));
+    writer.writeStartElement(QStringLiteral("playlist"));
+    writer.writeStartElement(QStringLiteral("location"));
+    writer.writeTextElement(QStringLiteral("city"), xmlSafe(location.city));
+    // The element's name is part of the stored format that pages read.
+    writer.writeTextElement(QStringLiteral("contry"), xmlSafe(location.country));
+    writer.writeTextElement(QStringLiteral("countrycode"), xmlSafe(location.countryCode));
+    writer.writeEndElement();
+    for (const Entry& entry : entries) {
+        writer.writeTextElement(QStringLiteral("date"), entry.date);
+        writer.writeTextElement(QStringLiteral("track"), entry.track);
+        writer.writeTextElement(QStringLiteral("artist"), entry.artist);
+    }
+    writer.writeEndDocument();
+    return xml;
+}
+
+bool TrackListFile::readEntries(const QByteArray& xml, QVector<Entry>* entries)
+{
+    static const QString names[] = {QStringLiteral("date"), QStringLiteral("track"),
+                                    QStringLiteral("artist")};
+    QVector<Entry> found;
+    Entry current;
+    int next = 0; // index into names of the element the current triple needs
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringRef name = reader.name();
+        const int index = name == names[0] ? 0 : name == names[1] ? 1 : name == names[2] ? 2 : -1;
+        if (index < 0)
+            continue;
+        if (index != next)
+            return false; // an incomplete or reordered triple
+        const QString text = reader.readElementText(QXmlStreamReader::SkipChildElements);
+        if (index == 0)
+            current.date = text;
+        else if (index == 1)
+            current.track = text;
+        else
+            current.artist = text;
+        next = (next + 1) % 3;
+        if (next == 0)
+            found.append(std::exchange(current, Entry()));
+    }
+    if (reader.hasError() || next != 0)
+        return false;
+    *entries = found;
+    return true;
+}
+
+QVector<TrackListFile::Entry> TrackListFile::entriesOnDisk() const
+{
+    // The file is the record of the run, but when it was lost or damaged since
+    // the last write, what this object wrote last is the better record.
+    QFile file(filePath());
+    QVector<Entry> entries;
+    if (file.open(QIODevice::ReadOnly) && file.size() <= maxFileSize &&
+        readEntries(file.readAll(), &entries))
+        return entries;
+    return m_entries;
+}
+
+bool TrackListFile::write(const TrackListLocation& location, const QVector<Entry>& entries)
+{
+    QSaveFile file(filePath());
+    const QByteArray xml = document(location, entries);
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
+        m_error = QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    m_error.clear();
+    return true;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+struct TrackListLocation
+{
+    QString city, country, countryCode;
+};
+
+// The XML tracklist of one run: the DJ's location and one date/track/artist
+// triple per track, with a stylesheet link so a browser shows it as a page.
+//
+// Every write replaces the file atomically (temporary file, then rename), so a
+// crash or a full disk leaves the previous complete file. The entries are also
+// kept in memory: when the file on disk cannot be read back or is damaged, the
+// next write restores them instead of dropping the set.
+class TrackListFile
+{
+public:
+    struct Entry
+    {
+        QString date, track, artist;
+    };
+
+    // folder: where the tracklists live (created on demand);
+    // stylesheetHost: host[:port] of the product web site.
+    TrackListFile(QString folder, QString stylesheetHost);
+
+    // "dd.MM.yyyy hh.mm.ss.xml" of the local start time.
+    static QString fileNameFor(const QDateTime& start);
+    // The arrival time as written in a "date" element: local, no zone suffix.
+    static QString dateText(const QDateTime& when);
+
+    // Starts a new file for a run begun at start: location, no tracks.
+    // An existing file of the same name is replaced.
+    bool create(const QDateTime& start, const TrackListLocation& location);
+    // Adds one entry; the location element is rewritten with the current one.
+    bool append(const QString& artist, const QString& track, const QDateTime& when,
+                const TrackListLocation& location);
+    // Leaves the location and no tracks.
+    bool clear(const TrackListLocation& location);
+    // Copies the current file into targetFolder under the same name, replacing
+    // an earlier copy.
+    bool copyTo(const QString& targetFolder) const;
+    // Ends the run: the file stays, the object no longer writes to it.
+    void close();
+
+    QString fileName() const { return m_fileName; }
+    QString filePath() const;
+    QString folder() const { return m_folder; }
+    QVector<Entry> entries() const { return m_entries; }
+    // Why the last failed call failed; empty after a success.
+    QString errorString() const { return m_error; }
+
+    // The complete document for these values, as it is written to disk.
+    QByteArray document(const TrackListLocation& location, const QVector<Entry>& entries) const;
+    // Entries of a document; false when it is not well-formed or its
+    // date/track/artist elements do not form complete triples in order.
+    static bool readEntries(const QByteArray& xml, QVector<Entry>* entries);
+
+private:
+    bool write(const TrackListLocation& location, const QVector<Entry>& entries);
+    QVector<Entry> entriesOnDisk() const;
+
+    QString m_folder;
+    QString m_stylesheetHost;
+    QString m_fileName;
+    QVector<Entry> m_entries;
+    mutable QString m_error;
+};
