@@ -1,23 +1,48 @@
 #include "maindlg.h"
 
 #include "documentfolder.h"
+#include "eventlog.h"
+#include "instancecommand.h"
+#include "messages/messagecomposer.h"
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
 #include "seratofileparser.h"
 #include "twitclient.h"
+#include "versionnumber.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThreadPool>
+#include <QTimer>
 
 namespace {
 const QString geometryKey = QStringLiteral("geometry");
-}
 
-MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
+// The hub's two-text report, one of three overloads.
+const auto trackReport = QOverload<QString, QString>::of(&Messanger::sendStat);
+const auto tempoReport = QOverload<QString>::of(&Messanger::sendStat);
+const auto clipReport = QOverload<QStringList>::of(&Messanger::sendStat);
+const auto cloudSlot = &MainDlg::sendSongMetaDataToCloud;
+const auto showSlot = QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen);
+
+void logEvent(int severity, const QString& text)
+{
+    event_log::write(text.toStdString(), severity, 1);
+}
+} // namespace
+
+MainDlg::MainDlg(QWidget* parent)
+    : QWidget(parent), startText(tr("Start")), stopText(tr("Stop")),
+      networkManager(new QNetworkAccessManager(this)), appSettings(this)
 {
     ui.setupUi(this);
     restoreWindowGeometry();
@@ -28,29 +53,81 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
     migrateLegacyFolder();
 
     // Created once: a changed session folder takes effect at the next program start.
-    seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
+    seratoFolder = prefsDlg->seratoSessionDirectory->text();
+    seratoParser = new SeratoFileParser(QDir(seratoFolder));
+
+    webService = new WebServiceClient(networkManager, advanced.serviceHost(), this);
+    if (!advanced.extraCaCertificates().isEmpty())
+        webService->setExtraCaCertificates(advanced.extraCaCertificates());
 
     createOggThread(appSettings.icecastPort());
     oscThread = new OscThread(appSettings.abletonPort(), this);
     // May ask for the PIN before the window is shown.
     twitClient = new TwitClient();
+    serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
+    connect(ui.msgTxtEdit, &QTextEdit::textChanged, this, &MainDlg::refreshRemainedCharackter);
+    connect(ui.startStopBtn, &QPushButton::clicked, this, &MainDlg::startStopServers);
     connect(prefsDlg->requestNewTokBtn, &QAbstractButton::clicked, twitClient,
             &TwitClient::requestToken);
+    connect(ui.refreshBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
+    connect(prefsDlg->checkLocatBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
     connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
+    connect(prefsDlg->clearTrackFileBtn, &QPushButton::clicked, this, &MainDlg::clearTrackList);
+    connect(prefsDlg->copyTrackFileBtn, &QPushButton::clicked, this,
+            &MainDlg::copyToDesktopTrackList);
+    connect(prefsDlg->checkUpdBtn, &QPushButton::clicked, this, &MainDlg::checkForUpdate);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
+    connect(seratoParser, &SeratoFileParser::SeratoDataReady, this, &MainDlg::OnSeratoDataReady);
+
+    connect(webService, &WebServiceClient::locationFound, this, &MainDlg::readyReadReplyLocation);
+    connect(webService, &WebServiceClient::locationFailed, this, &MainDlg::locationLookupFailed);
+    connect(webService, &WebServiceClient::versionFound, this, &MainDlg::readyReadReplyUpdate);
+    connect(webService, &WebServiceClient::versionFailed, this, &MainDlg::updateCheckFailed);
+    connect(webService, &WebServiceClient::reportFailed, this,
+            [](const QString& what, const QString& error) {
+                logEvent(event_log::warning,
+                         QStringLiteral("Web service %1 failed: %2").arg(what, error));
+            });
+    connect(prefsDlg, &PrefsDlg::listenerSettingsChanged, this, &MainDlg::updateListenerStatusText);
+    // A listener that could not open its port ends its thread.
+    connect(oscThread, &QThread::finished, this, [this] {
+        if (oscThread->listenFailed())
+            updateListenerStatusText();
+    });
+    connect(ui.openTrackListFolderBtn, &QPushButton::clicked, this, &MainDlg::openTrackListFolder);
+    activateTwitter();
+
+    manualLocationCheck = false;
+    fillLocationField = false;
+    manualUpdateCheck = false;
 
     oggThread->start(QThread::IdlePriority);
     oscThread->start(QThread::IdlePriority);
     updateListenerStatusText();
+
+    if (appSettings.checkForUpdateAtStart())
+        checkForUpdate();
+    if (appSettings.locationServices())
+        fillLocationField = true;
+    refreshLocation();
+
+    setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"),
+              appSettings.userName().isEmpty() ? tr("not authorized")
+                                               : QStringLiteral("@") + appSettings.userName());
+    statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, &MainDlg::refreshStatusArea);
+    statusTimer->start(1000);
+    refreshStatusArea();
 
     trayIcon->show();
 }
 
 MainDlg::~MainDlg()
 {
+    statusTimer->stop();
     if (oggThread->isRunning())
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
@@ -71,6 +148,8 @@ void MainDlg::setUserNameUID(QString name, QString uid)
 {
     appSettings.setUserName(name);
     appSettings.setUid(uid);
+    if (!twitterStateReported && !name.isEmpty())
+        setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), QStringLiteral("@") + name);
 }
 
 QString MainDlg::trackListFolder()
@@ -120,6 +199,23 @@ void MainDlg::tweetTrack(QSystemTrayIcon::ActivationReason reason)
         return;
     show();
     activateWindow();
+}
+
+void MainDlg::runInstanceCommand(const QString& command)
+{
+    if (command == instance_command::start) {
+        if (!serversRunning)
+            startStopServers();
+    } else if (command == instance_command::stop) {
+        if (serversRunning)
+            startStopServers();
+    } else if (command == instance_command::quit) {
+        quitAction->trigger();
+    } else {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        tweetTrack();
+    }
 }
 
 void MainDlg::prefsDlgShow()
@@ -178,6 +274,9 @@ void MainDlg::saveSettings()
     appSettings.setPrefTabIndex(p.prefsTabWgt->currentIndex());
     oggServerRestart();
     oscServerRestart();
+    activateTwitter();
+    // A crash or a kill later in the run must not lose what the DJ confirmed.
+    appSettings.writeNow();
 }
 
 // The hub's reports reach the window queued; a failed listen is remembered for
@@ -186,11 +285,16 @@ void MainDlg::saveSettings()
 void MainDlg::createOggThread(int port)
 {
     oggThread = new OggThread(port, this);
-    connect(&oggThread->hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
-            QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen));
+    oggListeningPort = 0;
+    connect(&oggThread->hub, trackReport, this, showSlot);
     connect(oggThread, &OggThread::listenFailed, oggThread, [this](const QString& error) {
         oggListenError = error.isEmpty() ? tr("unknown error") : error;
         updateListenerStatusText();
+        refreshStatusArea();
+    });
+    connect(oggThread, &OggThread::listening, oggThread, [this](int listeningPort) {
+        oggListeningPort = listeningPort;
+        refreshStatusArea();
     });
 }
 
@@ -209,9 +313,14 @@ void MainDlg::oggServerRestart()
     delete oggThread;
     oggListenError.clear();
     createOggThread(port);
+    if (serversRunning)
+        connect(&oggThread->hub, trackReport, this, cloudSlot, Qt::UniqueConnection);
+    activateTwitter();
+    updateTrackListConnection();
     ui.plainTextEditTrackInfo->clear();
     oggThread->start(QThread::IdlePriority);
     updateListenerStatusText();
+    refreshStatusArea();
 }
 
 void MainDlg::oscServerRestart()
@@ -232,7 +341,18 @@ void MainDlg::oscServerRestart()
 
 void MainDlg::showSongMetaDataOnScreen(QString artist, QString track)
 {
-    showTrackLine(artist + QStringLiteral(" - ") + track);
+    const QString line = artist + QStringLiteral(" - ") + track;
+    // events.log keeps what the window showed, for a DJ's question afterwards.
+    logEvent(event_log::info, QStringLiteral("Shown: ") + line);
+    showTrackLine(line);
+}
+
+void MainDlg::showSongMetaDataOnScreen(int deck, QString artist, QString track)
+{
+    const QString line = QStringLiteral("Deck #") + QString::number(deck) + QStringLiteral(" - ") +
+                         artist + QStringLiteral(" - ") + track;
+    logEvent(event_log::info, QStringLiteral("Shown: ") + line);
+    showTrackLine(line);
 }
 
 void MainDlg::showTrackLine(const QString& line)
@@ -251,14 +371,441 @@ QString MainDlg::oggStatusLine() const
     return QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
 }
 
+// Says what really listens: a failed OSC listen is not shown as listening.
 void MainDlg::updateListenerStatusText()
 {
     QString text;
     if (appSettings.traktorListenerActive())
         text += oggStatusLine();
-    if (appSettings.masterClip())
-        text += QStringLiteral("Listening for OSC on port %1\n").arg(appSettings.abletonPort());
+    if (prefsDlg->checkBoxMasterClip->isChecked()) {
+        const QString port = QString::number(appSettings.abletonPort());
+        text +=
+            oscThread->listenFailed()
+                ? QStringLiteral("Not listening for OSC on port %1: the port is not available\n")
+                      .arg(port)
+                : QStringLiteral("Listening for OSC on port %1\n").arg(port);
+    }
     prefsDlg->infoLbl->setText(text);
+}
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+void MainDlg::startStopServers()
+{
+    if (ui.startStopBtn->text() == startText)
+        start();
+    else
+        stop();
+}
+
+void MainDlg::start()
+{
+    connect(&oggThread->hub, trackReport, this, cloudSlot, Qt::UniqueConnection);
+    connect(oscThread->messanger(), tempoReport, this, &MainDlg::sendAbletonTempo,
+            Qt::UniqueConnection);
+    connect(oscThread->messanger(), clipReport, this, &MainDlg::sendAbletonMetaData,
+            Qt::UniqueConnection);
+    setTrayIconStarted();
+    trackHistory.clear();
+    ui.plainTextEditTrackInfo->clear();
+    postStartStopMessage(true);
+    if (appSettings.seratoListenerActive())
+        seratoParser->startWatching(appSettings.seratoDelay() * 1000);
+    sendUserInfo(true);
+    createTrackListFile();
+    serversRunning = true;
+    activateTwitter();
+    updateTrackListConnection();
+    prefsDlg->copyTrackFileBtn->setEnabled(true);
+    prefsDlg->clearTrackFileBtn->setEnabled(true);
+    ui.startStopBtn->setText(stopText);
+    lastTempo.clear();
+    lastClip.clear();
+    logEvent(event_log::info, QStringLiteral("Started; tracklist %1").arg(lastTrackListPath));
+    refreshStatusArea();
+}
+
+void MainDlg::stop()
+{
+    disconnect(&oggThread->hub, trackReport, this, cloudSlot);
+    disconnect(oscThread->messanger(), tempoReport, this, &MainDlg::sendAbletonTempo);
+    disconnect(oscThread->messanger(), clipReport, this, &MainDlg::sendAbletonMetaData);
+    setTrayIconStopped();
+    postStartStopMessage(false);
+    seratoParser->stopWatching();
+    sendUserInfo(false);
+    serversRunning = false;
+    updateTrackListConnection();
+    activateTwitter();
+    if (trackListFile)
+        trackListFile->close();
+    trackListFileName.clear();
+    prefsDlg->copyTrackFileBtn->setEnabled(false);
+    prefsDlg->clearTrackFileBtn->setEnabled(false);
+    ui.startStopBtn->setText(startText);
+    logEvent(event_log::info, QStringLiteral("Stopped"));
+    refreshStatusArea();
+}
+
+void MainDlg::updateTrackListConnection()
+{
+    if (serversRunning)
+        connect(&oggThread->hub, trackReport, this, &MainDlg::addToTrackList, Qt::UniqueConnection);
+    else
+        disconnect(&oggThread->hub, trackReport, this, &MainDlg::addToTrackList);
+}
+
+// ---------------------------------------------------------------------------
+// Tracks and messages
+
+void MainDlg::OnSeratoDataReady(int deckNumber, QString artist, QString track)
+{
+    showSongMetaDataOnScreen(deckNumber, artist, track);
+    sendSongMetaDataToCloud(artist, track);
+}
+
+void MainDlg::sendSongMetaDataToCloud(QString artist, QString track)
+{
+    if (prefsDlg->activeTwitChBox->isChecked())
+        postNowPlaying(MessageComposer::nowPlaying(appSettings.playingMessage(), artist, track,
+                                                   appSettings.hashtagArtist(),
+                                                   appSettings.hashtagTrack()));
+    webService->sendTrack(identity(), artist, track);
+}
+
+void MainDlg::postNowPlaying(const QString& text)
+{
+    twitClient->updateStatus(text);
+}
+
+void MainDlg::postStartStopMessage(bool start)
+{
+    const QString location = ui.locationEdit->text();
+    if (location.isEmpty() || !prefsDlg->activeTwitChBox->isChecked())
+        return;
+    const PrefsDlg& p = *prefsDlg;
+    twitClient->updateStatus(
+        start ? MessageComposer::startStop(p.startHashtag->text(), p.startMessage->text(), location)
+              : MessageComposer::startStop(p.stopHashtag->text(), p.stopMessage->text(), location));
+}
+
+void MainDlg::sendAbletonTempo(QString tempo)
+{
+    lastTempo = tempo;
+    refreshStatusArea();
+}
+
+void MainDlg::sendAbletonMetaData(QStringList clip)
+{
+    lastClip = clip.join(QStringLiteral(" / "));
+    refreshStatusArea();
+}
+
+QString MainDlg::toHashtag(const QString& text) const
+{
+    return MessageComposer::toHashtag(text);
+}
+
+QString MainDlg::artistHashtags(const QString& artist) const
+{
+    return MessageComposer::artistHashtags(artist, appSettings.hashtagArtist());
+}
+
+QString MainDlg::trackHashtag(const QString& track) const
+{
+    return MessageComposer::trackHashtag(track, appSettings.hashtagTrack());
+}
+
+QMap<int, QString> MainDlg::findArtistSeparators(const QStringList& separators,
+                                                 const QString& artist) const
+{
+    return MessageComposer::findArtistSeparators(separators, artist);
+}
+
+void MainDlg::refreshRemainedCharackter()
+{
+    const QString text = ui.msgTxtEdit->toPlainText();
+    const int left = maxMessageLength - text.size();
+    ui.characterLcdNum->display(left);
+    ui.sendMsgBtn->setEnabled(left >= 0 && !text.isEmpty() &&
+                              prefsDlg->activeTwitChBox->isChecked());
+}
+
+void MainDlg::sendMessageToTwitter()
+{
+    const QString text = ui.msgTxtEdit->toPlainText();
+    if (text.isEmpty())
+        return;
+    twitClient->updateStatus(text);
+    ui.msgTxtEdit->clear();
+}
+
+void MainDlg::activateTwitter()
+{
+    if (prefsDlg->activeTwitChBox->isChecked()) {
+        connect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter,
+                Qt::UniqueConnection);
+        connect(prefsDlg, &PrefsDlg::sendTestMsg, twitClient, &TwitClient::updateStatus,
+                Qt::UniqueConnection);
+    } else {
+        disconnect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter);
+        disconnect(prefsDlg, &PrefsDlg::sendTestMsg, twitClient, &TwitClient::updateStatus);
+    }
+}
+
+void MainDlg::setFollowingString()
+{
+    appSettings.setPlayingMessage(prefsDlg->playingMessage->text());
+}
+
+// ---------------------------------------------------------------------------
+// Tracklist file
+
+TrackListLocation MainDlg::location() const
+{
+    return {locationCity, locationCountry, locationCountryCode};
+}
+
+void MainDlg::createTrackListFile()
+{
+    trackListFile = std::make_unique<TrackListFile>(trackListFolder(), advanced.webSiteHost());
+    const bool written = trackListFile->create(QDateTime::currentDateTime(), location());
+    trackListFileName = trackListFile->fileName();
+    lastTrackListPath = trackListFile->filePath();
+    trackListError.clear();
+    if (!written)
+        trackListFailed("oyoyoy");
+}
+
+void MainDlg::addToTrackList(QString artist, QString track)
+{
+    if (!trackListFile || trackListFileName.isEmpty())
+        return;
+    if (!trackListFile->append(artist, track, QDateTime::currentDateTime(), location()))
+        trackListFailed("oyoyoy");
+    else if (!trackListError.isEmpty()) {
+        trackListError.clear();
+        refreshStatusArea();
+    }
+}
+
+void MainDlg::clearTrackList()
+{
+    if (trackListFile && !trackListFileName.isEmpty() && !trackListFile->clear(location()))
+        trackListFailed("oyoyoy2");
+}
+
+void MainDlg::copyToDesktopTrackList()
+{
+    if (!trackListFile || trackListFileName.isEmpty())
+        return;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!trackListFile->copyTo(desktop))
+        logEvent(event_log::error, QStringLiteral("Copying the tracklist to %1 failed: %2")
+                                       .arg(desktop, trackListFile->errorString()));
+}
+
+void MainDlg::trackListFailed(const char* diagnostic)
+{
+    qDebug() << diagnostic;
+    trackListError = trackListFile->errorString();
+    logEvent(event_log::error, QStringLiteral("Tracklist %1 not written: %2")
+                                   .arg(trackListFile->filePath(), trackListError));
+    refreshStatusArea();
+}
+
+void MainDlg::openTrackListFolder()
+{
+    openInBrowser(QUrl::fromLocalFile(trackListFolder()));
+}
+
+void MainDlg::openInBrowser(const QUrl& url)
+{
+    // Starting a browser or file manager can take a while; the window must not wait.
+    QThreadPool::globalInstance()->start([url] { QDesktopServices::openUrl(url); });
+}
+
+// ---------------------------------------------------------------------------
+// Web service
+
+WebServiceClient::Identity MainDlg::identity() const
+{
+    return {appSettings.uid(), appSettings.userName(), ui.locationEdit->text()};
+}
+
+void MainDlg::sendUserInfo(bool start)
+{
+    webService->sendSession(identity(), start, QCoreApplication::applicationVersion(),
+                            WebServiceClient::listenerCode(appSettings.seratoListenerActive(),
+                                                           appSettings.traktorListenerActive(),
+                                                           appSettings.masterClip()));
+}
+
+void MainDlg::refreshLocation()
+{
+    if (sender() == prefsDlg->checkLocatBtn)
+        manualLocationCheck = true;
+    else if (sender() == ui.refreshBtn)
+        fillLocationField = true;
+    ui.refreshBtn->setEnabled(false);
+    ui.locationEdit->setEnabled(false);
+    prefsDlg->checkLocatBtn->setEnabled(false);
+    webService->lookupLocation();
+}
+
+void MainDlg::readyReadReplyLocation(QString city, QString country, QString countryCode)
+{
+    locationCity = city;
+    locationCountry = country;
+    locationCountryCode = countryCode;
+    if (manualLocationCheck)
+        showInformation(tr("Based on the IP address we think you are in ") + city +
+                            QStringLiteral(" ") + country,
+                        QMessageBox::Close);
+    else if (fillLocationField)
+        ui.locationEdit->setText(city.isEmpty() || country.isEmpty()
+                                     ? city + country
+                                     : city + QStringLiteral(" ") + country);
+    finishLocationLookup();
+}
+
+void MainDlg::locationLookupFailed(const QString& error)
+{
+    logEvent(event_log::warning, QStringLiteral("Location lookup failed: ") + error);
+    if (manualLocationCheck)
+        showInformation(tr("The location lookup failed: ") + error, QMessageBox::Close);
+    finishLocationLookup();
+}
+
+void MainDlg::finishLocationLookup()
+{
+    ui.refreshBtn->setEnabled(true);
+    ui.locationEdit->setEnabled(true);
+    prefsDlg->checkLocatBtn->setEnabled(true);
+    manualLocationCheck = false;
+    fillLocationField = false;
+}
+
+void MainDlg::checkForUpdate()
+{
+    if (sender() == prefsDlg->checkUpdBtn)
+        manualUpdateCheck = true;
+    prefsDlg->checkUpdBtn->setEnabled(false);
+    webService->checkVersion();
+}
+
+void MainDlg::readyReadReplyUpdate(QString version)
+{
+    const bool newer = VersionNumber::fromText(version).isNewerThan(
+        VersionNumber::fromText(QCoreApplication::applicationVersion()));
+    if (newer)
+        showInformation(tr("New version is available.\nDo you want download it?"),
+                        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    else if (manualUpdateCheck)
+        showInformation(tr("No new version available."), QMessageBox::Ok);
+    manualUpdateCheck = false;
+    prefsDlg->checkUpdBtn->setEnabled(true);
+}
+
+void MainDlg::updateCheckFailed(const QString& error)
+{
+    logEvent(event_log::warning, QStringLiteral("Update check failed: ") + error);
+    if (manualUpdateCheck)
+        showInformation(tr("The update check failed: ") + error, QMessageBox::Ok);
+    manualUpdateCheck = false;
+    prefsDlg->checkUpdBtn->setEnabled(true);
+}
+
+// Boxes open without a nested event loop: the listeners' reports keep flowing
+// while a box waits for the DJ.
+void MainDlg::showInformation(const QString& text, int buttons, int defaultButton)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("FENK"), text,
+                                QMessageBox::StandardButtons(buttons));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (defaultButton != 0)
+        box->setDefaultButton(QMessageBox::StandardButton(defaultButton));
+    if (buttons & QMessageBox::Cancel) {
+        connect(box, &QMessageBox::finished, this, [this](int result) {
+            if (result == QMessageBox::Ok)
+                openInBrowser(QUrl(QStringLiteral("https://%1/").arg(advanced.webSiteHost())));
+        });
+    }
+    box->open();
+}
+
+// ---------------------------------------------------------------------------
+// Status area
+
+void MainDlg::setSeratoStatus(QString text)
+{
+    seratoStatusReported = true;
+    setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), text);
+}
+
+void MainDlg::setTwitterState(QString text)
+{
+    twitterStateReported = true;
+    setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), text);
+}
+
+void MainDlg::setStatus(QLabel* label, const QString& source, const QString& text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    label->setToolTip(text);
+    logEvent(event_log::info, QStringLiteral("Status %1: %2").arg(source, text));
+}
+
+void MainDlg::refreshStatusArea()
+{
+    const int icecastPort = appSettings.icecastPort();
+    QString traktor;
+    if (!oggListenError.isEmpty())
+        traktor = tr("not listening on port %1: %2").arg(icecastPort).arg(oggListenError);
+    else if (oggListeningPort > 0)
+        traktor = tr("listening on port %1").arg(oggListeningPort);
+    else
+        traktor = tr("starting on port %1").arg(icecastPort);
+    setStatus(ui.traktorStatusLbl, QStringLiteral("Traktor"), traktor);
+
+    if (!seratoStatusReported) {
+        QString serato;
+        if (!appSettings.seratoListenerActive())
+            serato = tr("switched off in Preferences");
+        else if (!QFileInfo(seratoFolder).isDir())
+            serato = tr("folder %1 is missing").arg(seratoFolder);
+        else if (seratoParser->isRunning())
+            serato = tr("watching folder %1").arg(seratoFolder);
+        else
+            serato = tr("folder %1, watched after Start").arg(seratoFolder);
+        setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), serato);
+    }
+
+    const int oscPort = oscThread->listeningPort();
+    QString ableton = oscPort > 0 ? tr("listening on port %1").arg(oscPort)
+                      : oscThread->listenFailed()
+                          ? tr("not listening on port %1").arg(appSettings.abletonPort())
+                          : tr("starting on port %1").arg(appSettings.abletonPort());
+    if (serversRunning && !lastTempo.isEmpty())
+        ableton += tr(", tempo %1").arg(lastTempo);
+    if (serversRunning && !lastClip.isEmpty())
+        ableton += tr(", clip %1").arg(lastClip);
+    setStatus(ui.abletonStatusLbl, QStringLiteral("Ableton"), ableton);
+
+    QString trackList;
+    if (lastTrackListPath.isEmpty())
+        trackList = tr("none yet (Start makes one)");
+    else if (!trackListError.isEmpty())
+        trackList =
+            tr("%1 NOT WRITTEN: %2").arg(QFileInfo(lastTrackListPath).fileName(), trackListError);
+    else if (serversRunning)
+        trackList = QFileInfo(lastTrackListPath).fileName();
+    else
+        trackList = tr("%1 (closed)").arg(QFileInfo(lastTrackListPath).fileName());
+    setStatus(ui.trackListStatusLbl, QStringLiteral("Tracklist"), trackList);
 }
 
 void MainDlg::restoreWindowGeometry()
