@@ -47,6 +47,7 @@ public:
     Ui::MainDlg& form() { return ui; }
     TwitClient* twitterClient() const { return twitClient; }
     WebServiceClient* webServiceClient() const { return webService; }
+    SeratoFileParser* seratoWatcher() const { return seratoParser; }
     bool isStarted() const { return serversRunning; }
     QString currentTrackListFile() const { return trackListFileName; }
 
