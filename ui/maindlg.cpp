@@ -659,6 +659,8 @@ void MainDlg::readyReadReplyLocation(QString city, QString country, QString coun
     locationCity = city;
     locationCountry = country;
     locationCountryCode = countryCode;
+    logEvent(event_log::info,
+             QStringLiteral("Location: %1, %2 (%3)").arg(city, country, countryCode));
     if (manualLocationCheck)
         showInformation(tr("Based on the IP address we think you are in ") + city +
                             QStringLiteral(" ") + country,

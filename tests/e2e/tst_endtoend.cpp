@@ -1,0 +1,226 @@
+// One set played through the real program: a hotkey start, a three-track
+// Traktor broadcast, a Serato deck change, an Ableton tempo, a stop and a new
+// start. The window's track lines and status lines are read back from
+// events.log, where FENK records what it showed.
+#include "faketwitter.h"
+#include "fakewebservice.h"
+#include "fenktestconfig.h"
+#include "freeport.h"
+#include "oggtestdata.h"
+#include "peers.h"
+#include "seratotestdata.h"
+#include "testhome.h"
+#include "tracklist/tracklistfile.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
+
+QString eventLog()
+{
+    QFile file(QDir::homePath() +
+               QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Waits until events.log holds the record (the text after the severity).
+bool logged(const QString& record, int timeoutMs = 15000)
+{
+    return QTest::qWaitFor([&] { return eventLog().contains(record); }, timeoutMs);
+}
+
+// A later start with a command; it hands over and ends at once.
+bool command(const QString& option)
+{
+    QProcess second;
+    second.start(fenk, {option});
+    return second.waitForFinished(15000) && second.exitStatus() == QProcess::NormalExit &&
+           second.exitCode() == 0;
+}
+
+bool run(const QString& program, const QStringList& args, const QString& input = QString())
+{
+    QProcess p;
+    if (!input.isEmpty())
+        p.setStandardInputFile(input);
+    p.start(program, args);
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString param(const QJsonObject& request, const char* key)
+{
+    return request.value(QStringLiteral("params")).toObject().value(QLatin1String(key)).toString();
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aSetFromStartToStop()
+    {
+        for (const char* program : {"oggenc", "shout", "oscsend", "python3", "openssl"})
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+                QSKIP("a peer program is missing; scripts/setup installs it");
+        QTemporaryDir work;
+        QVERIFY(FakeTwitter::makeCertificates(work.path()));
+        FakeTwitter twitter;
+        QVERIFY(
+            twitter.start(work.path(), QStringLiteral("server"),
+                          {"--access-token", "4242-Stored", "--access-secret", "StoredSecret"}));
+        FakeWebService service;
+        QVERIFY(service.start(work.path()));
+
+        const quint16 traktorPort = freePort();
+        const quint16 abletonPort = freePort();
+        const QString sessions = work.path() + QStringLiteral("/sessions");
+        QVERIFY(QDir().mkpath(sessions));
+        const QString sessionFile = sessions + QStringLiteral("/7.session");
+        {
+            QFile file(sessionFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(seratotest::header());
+        }
+        {
+            QSettings store;
+            store.setValue("advanced/ServiceHost", service.host());
+            store.setValue("advanced/TwitterApiHost", twitter.host());
+            store.setValue("advanced/WebSiteHost", QStringLiteral("www.fenk.example"));
+            store.setValue("advanced/ExtraCaCertificates", work.path() + QStringLiteral("/ca.pem"));
+            store.setValue("oAuth/OAuthAccessTokenKey", QStringLiteral("4242-Stored"));
+            store.setValue("oAuth/OAuthAccessTokenSecret", QStringLiteral("StoredSecret"));
+            store.setValue("LocationServices", true);
+            store.setValue("twitter/hashtagArtist", true);
+            store.setValue("icecast/Port", traktorPort);
+            store.setValue("ableton/Port", abletonPort);
+            store.setValue("ableton/MasterClip", true);
+            store.setValue("serato/SessionDir", sessions);
+            store.setValue("serato/Delay", 1);
+        }
+
+        QProcess first;
+        first.setProcessChannelMode(QProcess::ForwardedChannels);
+        first.start(fenk, QStringList());
+        QVERIFY(first.waitForStarted());
+        QVERIFY(logged(QStringLiteral("Location: Berlin, Germany (DE)")));
+        QVERIFY(logged(QStringLiteral("Status Traktor: listening on port %1").arg(traktorPort)));
+        QVERIFY(logged(QStringLiteral("Status Twitter: @dj_fenk")));
+
+        QVERIFY(command(QStringLiteral("--start")));
+        QVERIFY(logged(QStringLiteral("Started; tracklist ")));
+        QVERIFY(logged(QStringLiteral("Status Serato: watching folder %1").arg(sessions)));
+
+        // Three tracks in one broadcast, as Traktor sends them.
+        QByteArray chain;
+        for (int i = 1; i <= 3; ++i)
+            chain += oggtest::encode(work.path(),
+                                     {QStringLiteral("ARTIST=DJ Nr %1 & Friend").arg(i),
+                                      QStringLiteral("TITLE=Tune #%1").arg(i)},
+                                     900 + i);
+        const QString broadcast = work.path() + QStringLiteral("/set.ogg");
+        {
+            QFile file(broadcast);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(chain), chain.size());
+        }
+        QVERIFY(
+            run(QStringLiteral("shout"),
+                {"--format", "ogg", "--host", "127.0.0.1", "--port", QString::number(traktorPort),
+                 "--mount", "/live.ogg", "--pass", "hackme", "--tls-mode", "disabled"},
+                broadcast));
+        QVERIFY(logged(QStringLiteral("Shown: DJ Nr 3 & Friend - Tune #3")));
+
+        // Serato writes a deck change into its growing session file.
+        {
+            QFile file(sessionFile);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(
+                seratotest::oent({1, 2, QStringLiteral("Deck Tune"), QStringLiteral("Röyk")}));
+        }
+        QVERIFY(logged(QStringLiteral("Shown: Deck #2 - Röyk - Deck Tune")));
+
+        QVERIFY(run(QStringLiteral("oscsend"),
+                    {QStringLiteral("osc.tcp://127.0.0.1:%1").arg(abletonPort),
+                     "/pelmora/ableton/tempo", "f", "124"}));
+        QVERIFY(logged(
+            QStringLiteral("Status Ableton: listening on port %1, tempo 124").arg(abletonPort)));
+
+        QVERIFY(command(QStringLiteral("--stop")));
+        QVERIFY(logged(QStringLiteral("Stopped")));
+        QVERIFY(command(QStringLiteral("--start")));
+        QTRY_COMPARE_WITH_TIMEOUT(eventLog().count(QStringLiteral("Started; tracklist ")), 2,
+                                  15000);
+        QVERIFY(command(QStringLiteral("--quit")));
+        QVERIFY(first.waitForFinished(15000));
+        QCOMPARE(first.exitCode(), 0);
+
+        // The window's lines: three Traktor tracks and the deck, nothing from Ableton.
+        const QString log = eventLog();
+        QCOMPARE(log.count(QStringLiteral("\tShown: ")), 4);
+        // Posts: start, one per track (Serato too), stop, and the second start,
+        // which the service turns down as a duplicate of the first.
+        QStringList posts;
+        for (const QJsonObject& r : twitter.requests())
+            if (r.value("path").toString() == QLatin1String("/1.1/statuses/update.json")) {
+                QVERIFY2(r.value("valid").toBool(), qPrintable(r.value("reason").toString()));
+                posts << r.value("status_text").toString();
+            }
+        const QString playing = QString::fromUtf8("is now playing \u266B : ");
+        QCOMPARE(sorted(posts), sorted({"#FENK is starting to play from: Berlin Germany",
+                                        "#FENK is starting to play from: Berlin Germany",
+                                        "#FENK just finished playing from: Berlin Germany",
+                                        playing + "#DJ_Nr_1 & #Friend - Tune #1",
+                                        playing + "#DJ_Nr_2 & #Friend - Tune #2",
+                                        playing + "#DJ_Nr_3 & #Friend - Tune #3",
+                                        playing + QString::fromUtf8("#R\u00f6yk - Deck Tune")}));
+
+        QStringList reports;
+        for (const QJsonObject& r : service.events()) {
+            const QString path = r.value("path").toString();
+            if (path == QLatin1String("/track.php"))
+                reports << param(r, "ta") + " - " + param(r, "tt") + " @ " + param(r, "tl");
+            else if (path == QLatin1String("/session.php"))
+                reports << "session " + param(r, "ts") + param(r, "sp") + " @ " + param(r, "tl");
+        }
+        QCOMPARE(sorted(reports),
+                 sorted({"DJ Nr 1 & Friend - Tune #1 @ Berlin Germany",
+                         "DJ Nr 2 & Friend - Tune #2 @ Berlin Germany",
+                         "DJ Nr 3 & Friend - Tune #3 @ Berlin Germany",
+                         QString::fromUtf8("R\u00f6yk - Deck Tune @ Berlin Germany"),
+                         "session 17 @ Berlin Germany", "session 07 @ Berlin Germany",
+                         "session 17 @ Berlin Germany"}));
+
+        // Two tracklists: the Traktor tracks in order, no Serato; the second empty.
+        const QDir folder(QDir::homePath() + QStringLiteral("/Documents/FENK"));
+        const QStringList files = folder.entryList({"*.xml"}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 2);
+        QStringList entries[2];
+        for (int i = 0; i < 2; ++i) {
+            QFile file(folder.filePath(files[i]));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVector<TrackListFile::Entry> read;
+            QVERIFY(TrackListFile::readEntries(file.readAll(), &read));
+            for (const TrackListFile::Entry& e : read)
+                entries[i] << e.artist + " - " + e.track;
+        }
+        QCOMPARE(entries[0],
+                 (QStringList{"DJ Nr 1 & Friend - Tune #1", "DJ Nr 2 & Friend - Tune #2",
+                              "DJ Nr 3 & Friend - Tune #3"}));
+        QVERIFY(entries[1].isEmpty());
+    }
+};
+
+FENK_TEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
