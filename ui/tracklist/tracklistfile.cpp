@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -41,6 +42,19 @@ QString xmlSafe(const QString& text)
     return safe;
 }
 
+// Unbuffered, so a short write (disk full, size limit) shows up here: a
+// buffered QSaveFile flushes at commit and renames a cut-off file over the
+// good one without reporting it.
+bool writeWhole(QSaveFile* file, const QByteArray& data, QString* error)
+{
+    if (file->open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file->write(data) == data.size() && file->commit())
+        return true;
+    *error = QStringLiteral("Cannot write %1: %2").arg(file->fileName(), file->errorString());
+    file->cancelWriting();
+    return false;
+}
+
 } // namespace
 
 TrackListFile::TrackListFile(QString folder, QString stylesheetHost)
@@ -66,6 +80,7 @@ bool TrackListFile::create(const QDateTime& start, const TrackListLocation& loca
 {
     m_fileName = fileNameFor(start);
     m_entries.clear();
+    m_unwritten.clear();
     if (!QDir().mkpath(m_folder)) {
         m_error = QStringLiteral("Cannot create the folder %1").arg(m_folder);
         return false;
@@ -80,12 +95,16 @@ bool TrackListFile::append(const QString& artist, const QString& track, const QD
         m_error = QStringLiteral("No tracklist is open");
         return false;
     }
-    QVector<Entry> entries = entriesOnDisk();
-    entries.append({dateText(when), xmlSafe(track), xmlSafe(artist)});
-    // Memory follows every append, written or not, so the next successful
-    // write still holds this track.
-    m_entries = entries;
-    return write(location, entries);
+    const Entry entry{dateText(when), xmlSafe(track), xmlSafe(artist)};
+    m_entries = entriesOnDisk();
+    m_entries.append(entry);
+    if (write(location, m_entries)) {
+        m_unwritten.clear();
+        return true;
+    }
+    // Kept for the next write, which may find the old file on disk.
+    m_unwritten.append(entry);
+    return false;
 }
 
 bool TrackListFile::clear(const TrackListLocation& location)
@@ -95,6 +114,7 @@ bool TrackListFile::clear(const TrackListLocation& location)
         return false;
     }
     m_entries.clear();
+    m_unwritten.clear();
     return write(location, m_entries);
 }
 
@@ -113,12 +133,8 @@ bool TrackListFile::copyTo(const QString& targetFolder) const
     // Replacing through a temporary file keeps an earlier copy whole until the
     // new one is complete.
     QSaveFile target(QDir(targetFolder).filePath(m_fileName));
-    if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() ||
-        !target.commit()) {
-        m_error =
-            QStringLiteral("Cannot write %1: %2").arg(target.fileName(), target.errorString());
+    if (!writeWhole(&target, content, &m_error))
         return false;
-    }
     m_error.clear();
     return true;
 }
@@ -127,6 +143,7 @@ void TrackListFile::close()
 {
     m_fileName.clear();
     m_entries.clear();
+    m_unwritten.clear();
 }
 
 QByteArray TrackListFile::document(const TrackListLocation& location,
@@ -192,13 +209,18 @@ bool TrackListFile::readEntries(const QByteArray& xml, QVector<Entry>* entries)
 
 QVector<TrackListFile::Entry> TrackListFile::entriesOnDisk() const
 {
-    // The file is the record of the run, but when it was lost or damaged since
+    // The file is the record of the run (a hand edit during the set stays),
+    // plus what could not be written to it. When it was lost or damaged since
     // the last write, what this object wrote last is the better record.
+    // Unchanged since this object wrote it: no need to parse it again.
+    const QFileInfo info(filePath());
+    if (info.exists() && info.size() == m_writtenSize && info.lastModified() == m_writtenTime)
+        return m_entries; // which holds the unwritten tail too
     QFile file(filePath());
     QVector<Entry> entries;
     if (file.open(QIODevice::ReadOnly) && file.size() <= maxFileSize &&
         readEntries(file.readAll(), &entries))
-        return entries;
+        return entries + m_unwritten;
     return m_entries;
 }
 
@@ -206,10 +228,11 @@ bool TrackListFile::write(const TrackListLocation& location, const QVector<Entry
 {
     QSaveFile file(filePath());
     const QByteArray xml = document(location, entries);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
-        m_error = QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString());
+    if (!writeWhole(&file, xml, &m_error))
         return false;
-    }
+    const QFileInfo info(filePath());
+    m_writtenSize = info.size();
+    m_writtenTime = info.lastModified();
     m_error.clear();
     return true;
 }

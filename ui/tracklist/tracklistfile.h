@@ -37,6 +37,7 @@ public:
     // An existing file of the same name is replaced.
     bool create(const QDateTime& start, const TrackListLocation& location);
     // Adds one entry; the location element is rewritten with the current one.
+    // When the write fails, the entry is kept and written with the next one.
     bool append(const QString& artist, const QString& track, const QDateTime& when,
                 const TrackListLocation& location);
     // Leaves the location and no tracks.
@@ -67,6 +68,9 @@ private:
     QString m_folder;
     QString m_stylesheetHost;
     QString m_fileName;
-    QVector<Entry> m_entries;
+    QVector<Entry> m_entries;   // everything appended since create() or clear()
+    QVector<Entry> m_unwritten; // the tail of m_entries that no write has stored yet
+    qint64 m_writtenSize = -1;  // the file as the last successful write left it
+    QDateTime m_writtenTime;
     mutable QString m_error;
 };

@@ -20,6 +20,9 @@ QString encoded(const QString& value)
 
 QString replyError(QNetworkReply* reply)
 {
+    if (reply->error() == QNetworkReply::NoError)
+        return QStringLiteral("The reply is larger than %1 bytes")
+            .arg(WebServiceClient::maxReplySize);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && reply->error() != QNetworkReply::NoError)
         return QStringLiteral("HTTP %1: %2").arg(status.toInt()).arg(reply->errorString());
@@ -90,8 +93,10 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
     if (!m_extraCa.isEmpty())
         tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraCa);
     request.setSslConfiguration(tls);
-    QNetworkReply* reply = m_nam->get(request);
     // Certificate and TLS errors are not ignored: such a request fails.
+    QNetworkReply* reply = m_nam->get(request);
+    // Also releases replies that were superseded and no longer reach this object.
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     return reply;
 }
 
@@ -99,7 +104,6 @@ void WebServiceClient::sendTrack(const Identity& who, const QString& artist, con
 {
     QNetworkReply* reply = get(trackUrl(who, artist, track));
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
             Q_EMIT reportFailed(QStringLiteral("track report"), replyError(reply));
     });
@@ -110,7 +114,6 @@ void WebServiceClient::sendSession(const Identity& who, bool start, const QStrin
 {
     QNetworkReply* reply = get(sessionUrl(who, start, version, listenerCode));
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
             Q_EMIT reportFailed(QStringLiteral("session report"), replyError(reply));
     });
@@ -142,8 +145,7 @@ void WebServiceClient::lookupLocation()
     m_locationReply = reply;
     limitSize(reply, maxReplySize);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
             Q_EMIT locationFailed(replyError(reply));
             return;
         }
@@ -166,8 +168,7 @@ void WebServiceClient::checkVersion()
     m_versionReply = reply;
     limitSize(reply, maxReplySize);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
             Q_EMIT versionFailed(replyError(reply));
             return;
         }

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "fenktestconfig.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+#include <QVector>
+
+// The local HTTPS stand-in for the maker's web service
+// (tests/support/fake_webservice.py, whose header documents the protocol), run
+// as a child process on 127.0.0.1. Records every request it saw as JSON.
+class FakeWebService
+{
+public:
+    static QString script()
+    {
+        return QStringLiteral(FENK_SOURCE_DIR "/tests/support/fake_webservice.py");
+    }
+
+    // Makes ca.pem, server.pem/.key and untrusted.pem/.key in dir.
+    static bool makeCertificates(const QString& dir)
+    {
+        QProcess p;
+        p.start(QStringLiteral("python3"), {script(), QStringLiteral("certs"), dir});
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    }
+
+    FakeWebService() = default;
+    FakeWebService(const FakeWebService&) = delete;
+    FakeWebService& operator=(const FakeWebService&) = delete;
+    ~FakeWebService() { stop(); }
+
+    // certName: "server" (trusted through ca.pem) or "untrusted".
+    bool start(const QString& certDir, const QString& certName = QStringLiteral("server"))
+    {
+        const QString base = certDir + QLatin1Char('/') + certName;
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("python3"),
+                        {script(), QStringLiteral("serve"), QStringLiteral("--cert"),
+                         base + QStringLiteral(".pem"), QStringLiteral("--key"),
+                         base + QStringLiteral(".key")});
+        if (!m_process.waitForStarted(10000))
+            return false;
+        const QDeadlineTimer deadline(20000);
+        while (!m_process.canReadLine() && !deadline.hasExpired())
+            m_process.waitForReadyRead(200);
+        const QByteArray line = m_process.readLine().trimmed();
+        m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
+        return m_port > 0;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel(); // the script ends when its input closes
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+    // Changes the replies (see the script) and waits until the fake took it.
+    bool configure(const QJsonObject& change)
+    {
+        const int seen = count(QStringLiteral("config"));
+        m_process.write(QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n');
+        return QTest::qWaitFor([&] { return count(QStringLiteral("config")) > seen; }, 10000);
+    }
+
+    // Events of one kind ("request", "config", "tls-failed") so far, in order.
+    QVector<QJsonObject> events(const QString& kind = QStringLiteral("request"))
+    {
+        m_process.waitForReadyRead(0);
+        while (m_process.canReadLine()) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (!line.isEmpty())
+                m_events.append(QJsonDocument::fromJson(line).object());
+        }
+        QVector<QJsonObject> result;
+        for (const QJsonObject& e : qAsConst(m_events))
+            if (e.value(QStringLiteral("event")).toString() == kind)
+                result.append(e);
+        return result;
+    }
+    int count(const QString& kind = QStringLiteral("request")) { return events(kind).size(); }
+
+private:
+    QProcess m_process;
+    QVector<QJsonObject> m_events;
+    int m_port = 0;
+};
