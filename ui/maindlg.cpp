@@ -791,8 +791,11 @@ void MainDlg::refreshStatusArea()
                       : oscThread->listenFailed()
                           ? tr("not listening on port %1").arg(appSettings.abletonPort())
                           : tr("starting on port %1").arg(appSettings.abletonPort());
-    if (serversRunning && !lastTempo.isEmpty())
-        ableton += tr(", tempo %1").arg(lastTempo);
+    if (serversRunning && !lastTempo.isEmpty()) {
+        bool number = false;
+        const double bpm = lastTempo.toDouble(&number);
+        ableton += tr(", tempo %1 BPM").arg(number ? QString::number(bpm, 'g', 6) : lastTempo);
+    }
     if (serversRunning && !lastClip.isEmpty())
         ableton += tr(", clip %1").arg(lastClip);
     setStatus(ui.abletonStatusLbl, QStringLiteral("Ableton"), ableton);
