@@ -171,6 +171,21 @@ private Q_SLOTS:
                                     "1" + code + "1.9"}));
     }
 
+    // A tracklist that cannot be written is shown and logged, not only traced.
+    void unwritableTrackListIsShown()
+    {
+        MainDlg window;
+        QDir folder(window.trackListFolder());
+        QVERIFY(folder.removeRecursively());
+        QFile blocker(folder.path());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        LogCapture log;
+        window.startStopServers();
+        QVERIFY(window.form().trackListStatusLbl->text().contains(QStringLiteral("NOT WRITTEN")));
+        QVERIFY(log.text().contains(QStringLiteral("not written")));
+        QVERIFY(blocker.remove());
+    }
+
     void manualMessageCounter_data()
     {
         QTest::addColumn<int>("length");
