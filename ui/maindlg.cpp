@@ -27,7 +27,7 @@
 namespace {
 const QString geometryKey = QStringLiteral("geometry");
 
-// The hub's two-text report, one of three overloads.
+// The hubs' report signals are overloads: a track, a tempo, a clip.
 const auto trackReport = QOverload<QString, QString>::of(&Messanger::sendStat);
 const auto tempoReport = QOverload<QString>::of(&Messanger::sendStat);
 const auto clipReport = QOverload<QStringList>::of(&Messanger::sendStat);
