@@ -6,22 +6,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTest>
-#include <QVector>
 
-// The local HTTPS stand-in for the maker's web service
-// (tests/support/fake_webservice.py, whose header documents the protocol), run
-// as a child process on 127.0.0.1. Records every request it saw as JSON.
+// The local HTTPS stand-in for the maker's web service, run as a child process
+// on 127.0.0.1; tests/support/fake_webservice.py documents what it does.
 class FakeWebService
 {
 public:
-    static QString script()
-    {
-        return QStringLiteral(FENK_SOURCE_DIR "/tests/support/fake_webservice.py");
-    }
-
     // Makes ca.pem, server.pem/.key and untrusted.pem/.key in dir.
     static bool makeCertificates(const QString& dir)
     {
@@ -30,11 +21,21 @@ public:
         return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
                p.exitCode() == 0;
     }
+    // The replies a fresh fake gives.
+    static QJsonObject defaults()
+    {
+        return {{"city", "Berlin"}, {"country", "Germany"}, {"country_code", "DE"},
+                {"version", "1.9"}, {"status", 200},        {"hang", false},
+                {"pad", 0},         {"compact", false},     {"raw", QJsonValue::Null}};
+    }
 
-    FakeWebService() = default;
-    FakeWebService(const FakeWebService&) = delete;
-    FakeWebService& operator=(const FakeWebService&) = delete;
-    ~FakeWebService() { stop(); }
+    ~FakeWebService()
+    {
+        m_process.closeWriteChannel(); // the script ends when its input closes
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 
     // certName: "server" (trusted through ca.pem) or "untrusted".
     bool start(const QString& certDir, const QString& certName = QStringLiteral("server"))
@@ -45,30 +46,17 @@ public:
                         {script(), QStringLiteral("serve"), QStringLiteral("--cert"),
                          base + QStringLiteral(".pem"), QStringLiteral("--key"),
                          base + QStringLiteral(".key")});
-        if (!m_process.waitForStarted(10000))
-            return false;
         const QDeadlineTimer deadline(20000);
-        while (!m_process.canReadLine() && !deadline.hasExpired())
+        while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.waitForStarted())
             m_process.waitForReadyRead(200);
         const QByteArray line = m_process.readLine().trimmed();
         m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
         return m_port > 0;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.closeWriteChannel(); // the script ends when its input closes
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
-    // Changes the replies (see the script) and waits until the fake took it.
+    // Changes the replies (keys as in defaults()) and waits until the fake took it.
     bool configure(const QJsonObject& change)
     {
         const int seen = count(QStringLiteral("config"));
@@ -80,11 +68,8 @@ public:
     QVector<QJsonObject> events(const QString& kind = QStringLiteral("request"))
     {
         m_process.waitForReadyRead(0);
-        while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (!line.isEmpty())
-                m_events.append(QJsonDocument::fromJson(line).object());
-        }
+        while (m_process.canReadLine())
+            m_events.append(QJsonDocument::fromJson(m_process.readLine()).object());
         QVector<QJsonObject> result;
         for (const QJsonObject& e : qAsConst(m_events))
             if (e.value(QStringLiteral("event")).toString() == kind)
@@ -94,6 +79,11 @@ public:
     int count(const QString& kind = QStringLiteral("request")) { return events(kind).size(); }
 
 private:
+    static QString script()
+    {
+        return QStringLiteral(FENK_SOURCE_DIR "/tests/support/fake_webservice.py");
+    }
+
     QProcess m_process;
     QVector<QJsonObject> m_events;
     int m_port = 0;

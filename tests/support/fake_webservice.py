@@ -13,7 +13,6 @@
           {"event": "request", "path": "/track.php", "query": "<raw query>",
            "params": {"ta": "<decoded as the service's PHP would>", ...},
            "status": 200}
-      - GET /_requests answers with the JSON list of those records so far;
       - /ip/ip.php answers a property list with City, Country, CountryCode;
         /version_win.plist one with version; /track.php and /session.php "OK";
       - each line of JSON written to stdin changes the replies from then on,
@@ -22,8 +21,13 @@
           status: HTTP status of every reply (default 200);
           hang: true to accept requests and never answer;
           pad: bytes of filler added to the location and version replies;
-          compact: true to write no whitespace between key and string.
+          compact: true to write no whitespace between key and string;
+          raw: a text sent as the location and version reply instead.
       It ends when stdin closes, and after --lifetime seconds at the latest.
+
+Point the program at it with the settings "advanced/ServiceHost" = 127.0.0.1:<n>
+and "advanced/ExtraCaCertificates" = DIR/ca.pem. C++ tests drive it through
+tests/pipeline/fakewebservice.h (start, configure, events).
 """
 
 import argparse
@@ -73,20 +77,19 @@ def make_certs(directory):
 class Service:
     def __init__(self):
         self.lock = threading.Lock()
-        self.records = []
         self.config = {"city": "Berlin", "country": "Germany", "country_code": "DE",
                        "version": "1.9", "status": 200, "hang": False, "pad": 0,
-                       "compact": False}
+                       "compact": False, "raw": None}
 
     def emit(self, record):
         with self.lock:
-            if record["event"] == "request":
-                self.records.append(record)
             sys.stdout.write(json.dumps(record, ensure_ascii=False) + "\n")
             sys.stdout.flush()
 
     def plist(self, pairs):
         with self.lock:
+            if self.config.get("raw") is not None:
+                return self.config["raw"].encode()
             gap = "" if self.config["compact"] else "\n    "
             pad = self.config["pad"]
         body = "".join("<key>%s</key>%s<string>%s</string>\n" % (escape(k), gap, escape(v))
@@ -122,9 +125,6 @@ class Handler(BaseHTTPRequestHandler):
     def do_GET(self):
         service = self.server.service
         split = urlsplit(self.path)
-        if split.path == "/_requests":
-            with service.lock:
-                return self.reply(200, json.dumps(service.records).encode(), "application/json")
         with service.lock:
             config = dict(service.config)
         record = {"event": "request", "path": split.path, "query": split.query,

@@ -47,10 +47,19 @@ QString xmlSafe(const QString& text)
 // good one without reporting it.
 bool writeWhole(QSaveFile* file, const QByteArray& data, QString* error)
 {
-    if (file->open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-        file->write(data) == data.size() && file->commit())
+    QString why;
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        why = file->errorString();
+    } else if (const qint64 written = file->write(data); written != data.size()) {
+        why = QStringLiteral("%1 of %2 bytes written, the disk may be full")
+                  .arg(qMax<qint64>(written, 0))
+                  .arg(data.size());
+    } else if (!file->commit()) {
+        why = file->errorString();
+    } else {
         return true;
-    *error = QStringLiteral("Cannot write %1: %2").arg(file->fileName(), file->errorString());
+    }
+    *error = QStringLiteral("Cannot write %1: %2").arg(file->fileName(), why);
     file->cancelWriting();
     return false;
 }

@@ -18,13 +18,27 @@ QString encoded(const QString& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
+constexpr char tooLarge[] = "fenkTooLarge";
+constexpr char tlsError[] = "fenkTlsError";
+
+// What a DJ (and the log) should read about a failed request.
 QString replyError(QNetworkReply* reply)
 {
-    if (reply->error() == QNetworkReply::NoError)
+    if (reply->property(tooLarge).toBool() || reply->error() == QNetworkReply::NoError)
         return QStringLiteral("The reply is larger than %1 bytes")
             .arg(WebServiceClient::maxReplySize);
+    // The transfer time-out aborts the reply; nothing else here cancels one
+    // that still reports.
+    if (reply->error() == QNetworkReply::OperationCanceledError ||
+        reply->error() == QNetworkReply::TimeoutError)
+        return QStringLiteral("No reply within %1 s from %2")
+            .arg(reply->request().transferTimeout() / 1000.0)
+            .arg(reply->url().host());
+    const QString tls = reply->property(tlsError).toString();
+    if (!tls.isEmpty())
+        return QStringLiteral("TLS: %1 (%2)").arg(tls, reply->url().host());
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && reply->error() != QNetworkReply::NoError)
+    if (status.isValid())
         return QStringLiteral("HTTP %1: %2").arg(status.toInt()).arg(reply->errorString());
     return reply->errorString();
 }
@@ -93,8 +107,20 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
     if (!m_extraCa.isEmpty())
         tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraCa);
     request.setSslConfiguration(tls);
-    // Certificate and TLS errors are not ignored: such a request fails.
     QNetworkReply* reply = m_nam->get(request);
+    // Certificate and TLS errors are never ignored: such a request fails, and
+    // the first error says why.
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {
+        reply->setProperty(tlsError, errors.value(0).errorString());
+    });
+    // A hostile or broken server cannot fill memory with what should be a few
+    // hundred bytes.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > maxReplySize) {
+            reply->setProperty(tooLarge, true);
+            reply->abort();
+        }
+    });
     // Also releases replies that were superseded and no longer reach this object.
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     return reply;
@@ -119,63 +145,47 @@ void WebServiceClient::sendSession(const Identity& who, bool start, const QStrin
     });
 }
 
-namespace {
-
-// Aborts a reply that grows beyond limit, so a hostile or broken server cannot
-// fill memory with what should be a few hundred bytes.
-void limitSize(QNetworkReply* reply, qint64 limit)
+void WebServiceClient::fetchPropertyList(QPointer<QNetworkReply>& latest, const QString& path,
+                                         const QStringList& keys,
+                                         std::function<void(QMap<QString, QString>)> found,
+                                         std::function<void(QString)> failed)
 {
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, limit](qint64 received, qint64) {
-                         if (received > limit)
-                             reply->abort();
-                     });
+    if (latest) {
+        // Only the newest request of a kind reports.
+        latest->disconnect(this);
+        latest->abort();
+    }
+    QNetworkReply* reply = get(serviceUrl(path));
+    latest = reply;
+    connect(reply, &QNetworkReply::finished, this, [reply, keys, found, failed] {
+        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize)
+            failed(replyError(reply));
+        else
+            found(scanPropertyList(reply->read(maxReplySize), keys));
+    });
 }
-
-} // namespace
 
 void WebServiceClient::lookupLocation()
 {
-    if (m_locationReply) {
-        // Only the newest lookup reports.
-        m_locationReply->disconnect(this);
-        m_locationReply->abort();
-    }
-    QNetworkReply* reply = get(serviceUrl(QStringLiteral("/ip/ip.php")));
-    m_locationReply = reply;
-    limitSize(reply, maxReplySize);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
-            Q_EMIT locationFailed(replyError(reply));
-            return;
-        }
-        const auto values = scanPropertyList(
-            reply->read(maxReplySize),
-            {QStringLiteral("City"), QStringLiteral("Country"), QStringLiteral("CountryCode")});
-        Q_EMIT locationFound(values.value(QStringLiteral("City")),
-                             values.value(QStringLiteral("Country")),
-                             values.value(QStringLiteral("CountryCode")));
-    });
+    fetchPropertyList(
+        m_locationReply, QStringLiteral("/ip/ip.php"),
+        {QStringLiteral("City"), QStringLiteral("Country"), QStringLiteral("CountryCode")},
+        [this](const QMap<QString, QString>& values) {
+            Q_EMIT locationFound(values.value(QStringLiteral("City")),
+                                 values.value(QStringLiteral("Country")),
+                                 values.value(QStringLiteral("CountryCode")));
+        },
+        [this](const QString& error) { Q_EMIT locationFailed(error); });
 }
 
 void WebServiceClient::checkVersion()
 {
-    if (m_versionReply) {
-        m_versionReply->disconnect(this);
-        m_versionReply->abort();
-    }
-    QNetworkReply* reply = get(serviceUrl(QStringLiteral("/version_win.plist")));
-    m_versionReply = reply;
-    limitSize(reply, maxReplySize);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxReplySize) {
-            Q_EMIT versionFailed(replyError(reply));
-            return;
-        }
-        const auto values =
-            scanPropertyList(reply->read(maxReplySize), {QStringLiteral("version")});
-        Q_EMIT versionFound(values.value(QStringLiteral("version")));
-    });
+    fetchPropertyList(
+        m_versionReply, QStringLiteral("/version_win.plist"), {QStringLiteral("version")},
+        [this](const QMap<QString, QString>& values) {
+            Q_EMIT versionFound(values.value(QStringLiteral("version")));
+        },
+        [this](const QString& error) { Q_EMIT versionFailed(error); });
 }
 
 QMap<QString, QString> WebServiceClient::scanPropertyList(const QByteArray& xml,
@@ -195,8 +205,11 @@ QMap<QString, QString> WebServiceClient::scanPropertyList(const QByteArray& xml,
             continue;
         }
         if (token == QXmlStreamReader::StartElement && reader.name() == QLatin1String("string") &&
-            !pendingKey.isEmpty())
-            values.insert(pendingKey, reader.readElementText(QXmlStreamReader::SkipChildElements));
+            !pendingKey.isEmpty()) {
+            const QString value = reader.readElementText(QXmlStreamReader::SkipChildElements);
+            if (!reader.hasError()) // a value cut off by an error is no value
+                values.insert(pendingKey, value);
+        }
         pendingKey.clear();
     }
     // What was read before an XML error still counts.

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -22,7 +24,7 @@ class WebServiceClient : public QObject
 public:
     // The service's key, sent with every report.
     static constexpr const char* apiToken = "5c1e7a90d2b34f68a0e9c7b1d3f2a846";
-    // Location and version replies larger than this are cut off as failures.
+    // Replies larger than this are cut off as failures.
     static constexpr qint64 maxReplySize = 64 * 1024;
 
     // host: host[:port] of the web service; nam stays owned by the caller.
@@ -69,6 +71,10 @@ Q_SIGNALS:
 
 private:
     QNetworkReply* get(const QUrl& url);
+    void fetchPropertyList(QPointer<QNetworkReply>& latest, const QString& path,
+                           const QStringList& keys,
+                           std::function<void(QMap<QString, QString>)> found,
+                           std::function<void(QString)> failed);
     QUrl serviceUrl(const QString& pathAndQuery) const;
 
     QNetworkAccessManager* m_nam;
