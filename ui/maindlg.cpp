@@ -294,6 +294,7 @@ void MainDlg::createOggThread(int port)
     });
     connect(oggThread, &OggThread::listening, oggThread, [this](int listeningPort) {
         oggListeningPort = listeningPort;
+        updateListenerStatusText();
         refreshStatusArea();
     });
 }
@@ -365,7 +366,9 @@ void MainDlg::showTrackLine(const QString& line)
 
 QString MainDlg::oggStatusLine() const
 {
-    const QString port = QString::number(appSettings.icecastPort());
+    // The port really open, once known: an out-of-range stored port ends up elsewhere.
+    const QString port =
+        QString::number(oggListeningPort > 0 ? oggListeningPort : appSettings.icecastPort());
     if (oggListenError.isEmpty())
         return QStringLiteral("Listening for OGG on port %1\n").arg(port);
     return QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
@@ -378,7 +381,8 @@ void MainDlg::updateListenerStatusText()
     if (appSettings.traktorListenerActive())
         text += oggStatusLine();
     if (prefsDlg->checkBoxMasterClip->isChecked()) {
-        const QString port = QString::number(appSettings.abletonPort());
+        const int open = oscThread->listeningPort();
+        const QString port = QString::number(open > 0 ? open : appSettings.abletonPort());
         text +=
             oscThread->listenFailed()
                 ? QStringLiteral("Not listening for OSC on port %1: the port is not available\n")
