@@ -778,15 +778,20 @@ void MainDlg::refreshStatusArea()
     setStatus(ui.traktorStatusLbl, QStringLiteral("Traktor"), traktor);
 
     if (!seratoStatusReported) {
+        // The home folder as "~", so the line fits.
+        QString shownFolder = QDir::cleanPath(seratoFolder);
+        const QString home = QDir::homePath();
+        if (shownFolder.startsWith(home + QLatin1Char('/')))
+            shownFolder = QLatin1Char('~') + shownFolder.mid(home.size());
         QString serato;
         if (!appSettings.seratoListenerActive())
             serato = tr("switched off in Preferences");
         else if (!QFileInfo(seratoFolder).isDir())
-            serato = tr("folder %1 is missing").arg(seratoFolder);
+            serato = tr("folder %1 is missing").arg(shownFolder);
         else if (seratoParser->isRunning())
-            serato = tr("watching folder %1").arg(seratoFolder);
+            serato = tr("watching folder %1").arg(shownFolder);
         else
-            serato = tr("folder %1, watched after Start").arg(seratoFolder);
+            serato = tr("folder %1, watched after Start").arg(shownFolder);
         setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), serato);
     }
 
