@@ -605,9 +605,14 @@ void MainDlg::copyToDesktopTrackList()
     if (!trackListFile || trackListFileName.isEmpty())
         return;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (!trackListFile->copyTo(desktop))
-        logEvent(event_log::error, QStringLiteral("Copying the tracklist to %1 failed: %2")
-                                       .arg(desktop, trackListFile->errorString()));
+    if (trackListFile->copyTo(desktop))
+        return;
+    // The DJ pressed the button and waits for the file: say why it is not there.
+    const QString error = trackListFile->errorString();
+    logEvent(event_log::error,
+             QStringLiteral("Copying the tracklist to %1 failed: %2").arg(desktop, error));
+    showInformation(tr("The tracklist could not be copied to %1: %2").arg(desktop, error),
+                    QMessageBox::Close);
 }
 
 void MainDlg::trackListFailed(const char* diagnostic)
