@@ -92,11 +92,6 @@ MainDlg::MainDlg(QWidget* parent)
                          QStringLiteral("Web service %1 failed: %2").arg(what, error));
             });
     connect(prefsDlg, &PrefsDlg::listenerSettingsChanged, this, &MainDlg::updateListenerStatusText);
-    // A listener that could not open its port ends its thread.
-    connect(oscThread, &QThread::finished, this, [this] {
-        if (oscThread->listenFailed())
-            updateListenerStatusText();
-    });
     connect(ui.openTrackListFolderBtn, &QPushButton::clicked, this, &MainDlg::openTrackListFolder);
     activateTwitter();
 
@@ -800,6 +795,11 @@ void MainDlg::refreshStatusArea()
         setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), serato);
     }
 
+    // The OSC listener has no signal of its own: a failed listen is noticed here.
+    if (oscThread->listenFailed() != oscFailureShown) {
+        oscFailureShown = oscThread->listenFailed();
+        updateListenerStatusText();
+    }
     const int oscPort = oscThread->listeningPort();
     QString ableton = oscPort > 0 ? tr("listening on port %1").arg(oscPort)
                       : oscThread->listenFailed()

@@ -149,6 +149,8 @@ private:
     // Set at destruction: the Traktor listener is not replaced any more.
     bool oggStopped = false;
     OscThread* oscThread = nullptr;
+    // Whether the status text last showed a failed OSC listen.
+    bool oscFailureShown = false;
     SeratoFileParser* seratoParser = nullptr;
     QString seratoFolder;
     TwitClient* twitClient = nullptr;
