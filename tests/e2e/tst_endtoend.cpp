@@ -87,9 +87,11 @@ class TestEndToEnd : public QObject
 private Q_SLOTS:
     void aSetFromStartToStop()
     {
-        for (const char* program : {"oggenc", "shout", "oscsend", "python3", "openssl"})
-            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
-                QSKIP("a peer program is missing; scripts/setup installs it");
+        FENK_REQUIRE_PROGRAM("oggenc", "vorbis-tools");
+        FENK_REQUIRE_PROGRAM("shout", "libshout-tools");
+        FENK_REQUIRE_PROGRAM("oscsend", "liblo-tools");
+        FENK_REQUIRE_PROGRAM("python3", "python3");
+        FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QTemporaryDir work;
         QVERIFY(FakeTwitter::makeCertificates(work.path()));
         FakeTwitter twitter;
