@@ -74,6 +74,12 @@ QString ApplicationSettings::defaultSessionDir()
     return QDir::homePath() + QStringLiteral("/Music/_Serato_/History/Sessions/");
 }
 
+void ApplicationSettings::writeNow()
+{
+    save();
+    m_store.sync();
+}
+
 void ApplicationSettings::load()
 {
     for (const Setting& s : table()) {

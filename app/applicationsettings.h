@@ -61,6 +61,10 @@ public:
 
     static QString defaultSessionDir();
 
+    // Writes every value to the store at once, as destruction does, so that a
+    // crash later in the run keeps what the DJ has confirmed.
+    void writeNow();
+
 private:
     // One row of the table of every stored value: key, default and member.
     struct Setting;

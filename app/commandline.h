@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineParser>
+#include <QString>
 
 class QCoreApplication;
 
@@ -14,7 +15,14 @@ public:
     // Start in the tray, without the window (the autostart entry's start).
     bool hidden() const { return m_parser.isSet(m_hidden); }
 
+    // What this start asks of a running instance (one of instance_command's
+    // messages): --start, --stop or --quit, otherwise to show the window.
+    QString instanceCommand() const;
+
 private:
     QCommandLineParser m_parser;
     const QCommandLineOption m_hidden;
+    const QCommandLineOption m_start;
+    const QCommandLineOption m_stop;
+    const QCommandLineOption m_quit;
 };

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "eventlogfile.h"
+#include "instancecommand.h"
 #include "maindlg.h"
 #include "qtsingleapplication.h"
 #include "quitonsignal.h"
@@ -8,8 +9,12 @@ int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
     const CommandLine commandLine(app);
+    const QString command = commandLine.instanceCommand();
+    if (command == instance_command::quit && !app.isRunning())
+        return 0;
     // A hidden start (the login's autostart) never brings a running window up.
-    if (!commandLine.hidden() && app.sendMessage(QStringLiteral("msg"), 5000))
+    const bool quietStart = commandLine.hidden() && command == instance_command::show;
+    if (!quietStart && app.sendMessage(command, 5000))
         return 0;
     if (app.isRunning())
         return 0;
@@ -28,9 +33,13 @@ int main(int argc, char* argv[])
     // dialog's loop; honour it before the main loop starts.
     if (quitOnSignal.received())
         return 0;
-    app.setActivationWindow(&window, true);
+    // Only a plain start brings the window up; a hotkey's Start or Stop must not
+    // take the focus from the DJ software.
+    app.setActivationWindow(&window, false);
     QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
-                     [&window] { window.tweetTrack(); });
+                     &MainDlg::runInstanceCommand);
+    if (command == instance_command::start)
+        window.runInstanceCommand(command);
     window.showAtStart(commandLine.hidden());
     QApplication::setQuitOnLastWindowClosed(false);
     return app.exec();

@@ -20,8 +20,8 @@ int main(int argc, char* argv[])
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(out);
 
-    // The pictures show a first start: no Twitter account, so the PIN dialog is
-    // answered with Cancel, and the service is not asked.
+    // No Twitter account: the PIN dialog is answered with Cancel, and the
+    // service is not asked; posts fail quietly.
     TwitClient::DesktopHooks offline;
     offline.askPin = [](const QString&, const QString&, bool* ok) {
         *ok = false;
@@ -31,17 +31,32 @@ int main(int argc, char* argv[])
     TwitClient::setDesktopHooks(offline);
     QSettings().setValue(QStringLiteral("advanced/TwitterApiHost"), QStringLiteral("127.0.0.1:1"));
 
+    // A web service that cannot be reached: the start-up checks stay silent.
+    QSettings().setValue(QStringLiteral("advanced/ServiceHost"), QStringLiteral("127.0.0.1:1"));
+    QSettings().setValue(QStringLiteral("CheckForUpdate"), false);
+    QDir().mkpath(ApplicationSettings::defaultSessionDir());
+
     MainDlg window;
+    // Wide enough for the status lines.
+    window.resize(640, window.minimumSizeHint().height() + 40);
     window.show();
     // What the window looks like a few tracks into a set.
+    window.form().locationEdit->setText(QStringLiteral("Berlin Germany"));
+    window.startStopServers();
+    window.setTwitterState(QStringLiteral("@dj_fenk"));
     window.showSongMetaDataOnScreen(QStringLiteral("Hüsker Dü"), QStringLiteral("Diane"));
     window.showSongMetaDataOnScreen(QStringLiteral("Björk"), QStringLiteral("Human Behaviour"));
-    window.showSongMetaDataOnScreen(QStringLiteral("LĪVE"), QStringLiteral("Lakini's Juice"));
+    window.OnSeratoDataReady(2, QStringLiteral("LĪVE"), QStringLiteral("Lakini's Juice"));
+    window.showSongMetaDataOnScreen(QStringLiteral("Röyksopp & Robyn"),
+                                    QStringLiteral("Do It Again"));
+    window.sendAbletonTempo(QStringLiteral("124.000000"));
     PrefsDlg* prefs = window.preferences();
     prefs->show();
 
     int written = 0;
-    QTimer::singleShot(500, &window, [&] {
+    // The listeners need a moment to open their ports.
+    QTimer::singleShot(1500, &window, [&] {
+        window.sendAbletonMetaData({QStringLiteral("Drums"), QStringLiteral("Intro Loop")});
         if (window.grab().save(out + QStringLiteral("/mainwindow.png")))
             ++written;
         const char* const names[] = {"main", "listeners", "twitter", "messages"};

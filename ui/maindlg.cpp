@@ -5,6 +5,8 @@
 #include "documentfolder.h"
 #include "eventlog.h"
 #include "eventlogfile.h"
+#include "instancecommand.h"
+#include "messages/messagecomposer.h"
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
@@ -12,6 +14,7 @@
 #include "seratofileparser.h"
 #include "trackview.h"
 #include "twitclient.h"
+#include "versionnumber.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,8 +25,10 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QTimer>
 
 namespace {
@@ -43,10 +48,28 @@ bool systemTrayAvailable()
 
 void openOnDesktop(const QUrl& url)
 {
-    const bool opened =
-        desktopHooks().openUrl ? desktopHooks().openUrl(url) : QDesktopServices::openUrl(url);
-    if (!opened)
-        qWarning() << "Cannot open" << url.toString();
+    if (desktopHooks().openUrl) {
+        if (!desktopHooks().openUrl(url))
+            qWarning() << "Cannot open" << url.toString();
+        return;
+    }
+    // Starting a browser or file manager can take a while; the window must not wait.
+    QThreadPool::globalInstance()->start([url] {
+        if (!QDesktopServices::openUrl(url))
+            qWarning() << "Cannot open" << url.toString();
+    });
+}
+
+// The hubs' report signals are overloads: a track, a tempo, a clip.
+const auto trackReport = QOverload<QString, QString>::of(&Messanger::sendStat);
+const auto tempoReport = QOverload<QString>::of(&Messanger::sendStat);
+const auto clipReport = QOverload<QStringList>::of(&Messanger::sendStat);
+const auto cloudSlot = &MainDlg::sendSongMetaDataToCloud;
+const auto showSlot = QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen);
+
+void logEvent(int severity, const QString& text)
+{
+    event_log::write(text.toStdString(), severity, 1);
 }
 } // namespace
 
@@ -55,7 +78,9 @@ void MainDlg::setDesktopHooks(DesktopHooks hooks)
     desktopHooks() = std::move(hooks);
 }
 
-MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
+MainDlg::MainDlg(QWidget* parent)
+    : QWidget(parent), startText(tr("Start")), stopText(tr("Stop")),
+      networkManager(new QNetworkAccessManager(this)), appSettings(this)
 {
     ui.setupUi(this);
     trackView = new TrackView(ui.plainTextEditTrackInfo);
@@ -67,35 +92,99 @@ MainDlg::MainDlg(QWidget* parent) : QWidget(parent), appSettings(this)
     migrateLegacyFolder();
 
     // Created once: a changed session folder takes effect at the next program start.
-    seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
+    seratoFolder = prefsDlg->seratoSessionDirectory->text();
+    seratoParser = new SeratoFileParser(QDir(seratoFolder));
     seratoParser->setDatabasePath(prefsDlg->seratoDatabasePath->text());
 
-    listenAddress = AdvancedSettings().listenAddress().toStdString();
+    webService = new WebServiceClient(networkManager, advanced.serviceHost(), this);
+    if (!advanced.extraCaCertificates().isEmpty())
+        webService->setExtraCaCertificates(advanced.extraCaCertificates());
+
+    listenAddress = advanced.listenAddress().toStdString();
     createOggThread(appSettings.icecastPort());
     osc_server_options oscOptions;
     oscOptions.listen_address = listenAddress;
     oscThread = new OscThread(appSettings.abletonPort(), this, oscOptions);
+    connect(oscThread, &OscThread::listening, this, [this](int port) {
+        oscListeningPort = port;
+        oscListenError.clear();
+        updateListenerStatusText();
+        refreshStatusArea();
+    });
+    connect(oscThread, &OscThread::listenFailed, this, [this](const QString& error) {
+        oscListeningPort = 0;
+        oscListenError = error.isEmpty() ? tr("unknown error") : error;
+        updateListenerStatusText();
+        refreshStatusArea();
+    });
     // May ask for the PIN before the window is shown.
     twitClient = new TwitClient();
+    serversRunning = false;
     createTrayIcon();
 
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
+    connect(ui.msgTxtEdit, &QTextEdit::textChanged, this, &MainDlg::refreshRemainedCharackter);
+    connect(ui.startStopBtn, &QPushButton::clicked, this, &MainDlg::startStopServers);
     connect(prefsDlg->requestNewTokBtn, &QAbstractButton::clicked, twitClient,
             &TwitClient::requestToken);
+    connect(ui.refreshBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
+    connect(prefsDlg->checkLocatBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
     connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
+    connect(prefsDlg->clearTrackFileBtn, &QPushButton::clicked, this, &MainDlg::clearTrackList);
+    connect(prefsDlg->copyTrackFileBtn, &QPushButton::clicked, this,
+            &MainDlg::copyToDesktopTrackList);
+    connect(prefsDlg->checkUpdBtn, &QPushButton::clicked, this, &MainDlg::checkForUpdate);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
     connect(prefsDlg->startAtLoginChBox, &QAbstractButton::clicked, this,
             &MainDlg::setStartAtLogin);
+    connect(seratoParser, &SeratoFileParser::SeratoDataReady, this, &MainDlg::OnSeratoDataReady);
+    connect(seratoParser, &SeratoFileParser::sourceStatusChanged, this, &MainDlg::setSeratoStatus);
+    connect(twitClient, &TwitClient::accountStateChanged, this, &MainDlg::setTwitterState);
+
+    connect(webService, &WebServiceClient::locationFound, this, &MainDlg::readyReadReplyLocation);
+    connect(webService, &WebServiceClient::locationFailed, this, &MainDlg::locationLookupFailed);
+    connect(webService, &WebServiceClient::versionFound, this, &MainDlg::readyReadReplyUpdate);
+    connect(webService, &WebServiceClient::versionFailed, this, &MainDlg::updateCheckFailed);
+    connect(webService, &WebServiceClient::reportFailed, this,
+            [](const QString& what, const QString& error) {
+                logEvent(event_log::warning,
+                         QStringLiteral("Web service %1 failed: %2").arg(what, error));
+            });
+    connect(prefsDlg, &PrefsDlg::listenerSettingsChanged, this, &MainDlg::updateListenerStatusText);
+    connect(ui.openTrackListFolderBtn, &QPushButton::clicked, this, &MainDlg::openTrackListFolder);
+    activateTwitter();
+
+    manualLocationCheck = false;
+    fillLocationField = false;
+    manualUpdateCheck = false;
 
     oggThread->start(QThread::IdlePriority);
     oscThread->start(QThread::IdlePriority);
     updateListenerStatusText();
+
+    if (appSettings.checkForUpdateAtStart())
+        checkForUpdate();
+    if (appSettings.locationServices())
+        fillLocationField = true;
+    refreshLocation();
+
+    setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"),
+              appSettings.userName().isEmpty() ? tr("not authorized")
+                                               : QStringLiteral("@") + appSettings.userName());
+    // The account may have settled its state while it was being built.
+    if (!twitClient->accountState().isEmpty())
+        setTwitterState(twitClient->accountState());
+    statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, &MainDlg::refreshStatusArea);
+    statusTimer->start(1000);
+    refreshStatusArea();
 
     trayIcon->show();
 }
 
 MainDlg::~MainDlg()
 {
+    statusTimer->stop();
     if (oggThread->isRunning())
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
@@ -116,6 +205,8 @@ void MainDlg::setUserNameUID(QString name, QString uid)
 {
     appSettings.setUserName(name);
     appSettings.setUid(uid);
+    if (!twitterStateReported && !name.isEmpty())
+        setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), QStringLiteral("@") + name);
 }
 
 QString MainDlg::trackListFolder()
@@ -230,6 +321,23 @@ void MainDlg::setStartAtLogin(bool enabled)
         prefsDlg->startAtLoginChBox->setChecked(autostart.isEnabled());
 }
 
+void MainDlg::runInstanceCommand(const QString& command)
+{
+    if (command == instance_command::start) {
+        if (!serversRunning)
+            startStopServers();
+    } else if (command == instance_command::stop) {
+        if (serversRunning)
+            startStopServers();
+    } else if (command == instance_command::quit) {
+        quitAction->trigger();
+    } else {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        tweetTrack();
+    }
+}
+
 void MainDlg::prefsDlgShow()
 {
     // The entry may have been removed or added outside FENK since.
@@ -262,6 +370,9 @@ void MainDlg::saveSettings()
     copyPrefsToSettings();
     oggServerRestart();
     oscServerRestart();
+    activateTwitter();
+    // A crash or a kill later in the run must not lose what the DJ confirmed.
+    appSettings.writeNow();
 }
 
 // The hub's reports reach the window queued; a failed listen is remembered for
@@ -272,11 +383,17 @@ void MainDlg::createOggThread(int port)
     ogg_server_options options;
     options.listen_address = listenAddress;
     oggThread = new OggThread(port, this, options);
-    connect(&oggThread->hub, QOverload<QString, QString>::of(&Messanger::sendStat), this,
-            QOverload<QString, QString>::of(&MainDlg::showSongMetaDataOnScreen));
+    oggListeningPort = 0;
+    connect(&oggThread->hub, trackReport, this, showSlot);
     connect(oggThread, &OggThread::listenFailed, oggThread, [this](const QString& error) {
         oggListenError = error.isEmpty() ? tr("unknown error") : error;
         updateListenerStatusText();
+        refreshStatusArea();
+    });
+    connect(oggThread, &OggThread::listening, oggThread, [this](int listeningPort) {
+        oggListeningPort = listeningPort;
+        updateListenerStatusText();
+        refreshStatusArea();
     });
 }
 
@@ -295,9 +412,14 @@ void MainDlg::oggServerRestart()
     delete oggThread;
     oggListenError.clear();
     createOggThread(port);
-    trackView->clear();
+    if (serversRunning)
+        connect(&oggThread->hub, trackReport, this, cloudSlot, Qt::UniqueConnection);
+    activateTwitter();
+    updateTrackListConnection();
+    trackView->clearView();
     oggThread->start(QThread::IdlePriority);
     updateListenerStatusText();
+    refreshStatusArea();
 }
 
 void MainDlg::oscServerRestart()
@@ -308,17 +430,30 @@ void MainDlg::oscServerRestart()
     appSettings.setAbletonPort(port);
     // A thread that failed to listen is started again: the new port may be free.
     if (!listenersStopped) {
+        oscListeningPort = 0;
+        oscListenError.clear();
         oscThread->restart(port);
         prefsDlg->infoLbl->setText(
             oggStatusLine() +
             QStringLiteral("Listening for OSC on port %1").arg(appSettings.abletonPort()));
-        trackView->clear();
+        trackView->clearView();
     }
 }
 
 void MainDlg::showSongMetaDataOnScreen(QString artist, QString track)
 {
-    showTrackLine(artist + QStringLiteral(" - ") + track);
+    const QString line = artist + QStringLiteral(" - ") + track;
+    // events.log keeps what the window showed, for a DJ's question afterwards.
+    logEvent(event_log::info, QStringLiteral("Shown: ") + line);
+    showTrackLine(line);
+}
+
+void MainDlg::showSongMetaDataOnScreen(int deck, QString artist, QString track)
+{
+    const QString line = QStringLiteral("Deck #") + QString::number(deck) + QStringLiteral(" - ") +
+                         artist + QStringLiteral(" - ") + track;
+    logEvent(event_log::info, QStringLiteral("Shown: ") + line);
+    showTrackLine(line);
 }
 
 void MainDlg::showTrackLine(const QString& line)
@@ -328,20 +463,458 @@ void MainDlg::showTrackLine(const QString& line)
 
 QString MainDlg::oggStatusLine() const
 {
-    const QString port = QString::number(appSettings.icecastPort());
+    // The port really open, once known: an out-of-range stored port ends up elsewhere.
+    const QString port =
+        QString::number(oggListeningPort > 0 ? oggListeningPort : appSettings.icecastPort());
     if (oggListenError.isEmpty())
         return QStringLiteral("Listening for OGG on port %1\n").arg(port);
     return QStringLiteral("Not listening for OGG on port %1: %2\n").arg(port, oggListenError);
 }
 
+// Says what really listens: a failed OSC listen is not shown as listening.
 void MainDlg::updateListenerStatusText()
 {
     QString text;
     if (appSettings.traktorListenerActive())
         text += oggStatusLine();
-    if (appSettings.masterClip())
-        text += QStringLiteral("Listening for OSC on port %1\n").arg(appSettings.abletonPort());
+    if (prefsDlg->checkBoxMasterClip->isChecked()) {
+        const QString port =
+            QString::number(oscListeningPort > 0 ? oscListeningPort : appSettings.abletonPort());
+        text +=
+            !oscListenError.isEmpty()
+                ? QStringLiteral("Not listening for OSC on port %1: %2\n").arg(port, oscListenError)
+                : QStringLiteral("Listening for OSC on port %1\n").arg(port);
+    }
     prefsDlg->infoLbl->setText(text);
+}
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+void MainDlg::startStopServers()
+{
+    if (ui.startStopBtn->text() == startText)
+        start();
+    else
+        stop();
+}
+
+void MainDlg::start()
+{
+    connect(&oggThread->hub, trackReport, this, cloudSlot, Qt::UniqueConnection);
+    connect(oscThread->hub, tempoReport, this, &MainDlg::sendAbletonTempo, Qt::UniqueConnection);
+    connect(oscThread->hub, clipReport, this, &MainDlg::sendAbletonMetaData, Qt::UniqueConnection);
+    setTrayIconStarted();
+    trackView->clear();
+    postStartStopMessage(true);
+    if (appSettings.seratoListenerActive())
+        seratoParser->startWatching(appSettings.seratoDelay() * 1000);
+    sendUserInfo(true);
+    createTrackListFile();
+    serversRunning = true;
+    activateTwitter();
+    updateTrackListConnection();
+    prefsDlg->copyTrackFileBtn->setEnabled(true);
+    prefsDlg->clearTrackFileBtn->setEnabled(true);
+    ui.startStopBtn->setText(stopText);
+    lastTempo.clear();
+    lastClip.clear();
+    logEvent(event_log::info, QStringLiteral("Started; tracklist %1").arg(lastTrackListPath));
+    refreshStatusArea();
+}
+
+void MainDlg::stop()
+{
+    disconnect(&oggThread->hub, trackReport, this, cloudSlot);
+    disconnect(oscThread->hub, tempoReport, this, &MainDlg::sendAbletonTempo);
+    disconnect(oscThread->hub, clipReport, this, &MainDlg::sendAbletonMetaData);
+    setTrayIconStopped();
+    postStartStopMessage(false);
+    seratoParser->stopWatching();
+    sendUserInfo(false);
+    serversRunning = false;
+    updateTrackListConnection();
+    activateTwitter();
+    if (trackListFile)
+        trackListFile->close();
+    trackListFileName.clear();
+    prefsDlg->copyTrackFileBtn->setEnabled(false);
+    prefsDlg->clearTrackFileBtn->setEnabled(false);
+    ui.startStopBtn->setText(startText);
+    logEvent(event_log::info, QStringLiteral("Stopped"));
+    refreshStatusArea();
+}
+
+void MainDlg::updateTrackListConnection()
+{
+    if (serversRunning)
+        connect(&oggThread->hub, trackReport, this, &MainDlg::addToTrackList, Qt::UniqueConnection);
+    else
+        disconnect(&oggThread->hub, trackReport, this, &MainDlg::addToTrackList);
+}
+
+// ---------------------------------------------------------------------------
+// Tracks and messages
+
+void MainDlg::OnSeratoDataReady(int deckNumber, QString artist, QString track)
+{
+    showSongMetaDataOnScreen(deckNumber, artist, track);
+    sendSongMetaDataToCloud(artist, track);
+}
+
+void MainDlg::sendSongMetaDataToCloud(QString artist, QString track)
+{
+    if (prefsDlg->activeTwitChBox->isChecked())
+        postNowPlaying(MessageComposer::nowPlaying(appSettings.playingMessage(), artist, track,
+                                                   appSettings.hashtagArtist(),
+                                                   appSettings.hashtagTrack()));
+    webService->sendTrack(identity(), artist, track);
+}
+
+void MainDlg::postNowPlaying(const QString& text)
+{
+    // Only a now-playing post may give way to a newer one while posting is paused.
+    twitClient->updateStatus(text, TwitClient::PostKind::NowPlaying);
+}
+
+void MainDlg::postStartStopMessage(bool start)
+{
+    const QString location = ui.locationEdit->text();
+    if (location.isEmpty() || !prefsDlg->activeTwitChBox->isChecked())
+        return;
+    const PrefsDlg& p = *prefsDlg;
+    twitClient->updateStatus(
+        start ? MessageComposer::startStop(p.startHashtag->text(), p.startMessage->text(), location)
+              : MessageComposer::startStop(p.stopHashtag->text(), p.stopMessage->text(), location));
+}
+
+void MainDlg::sendAbletonTempo(QString tempo)
+{
+    lastTempo = tempo;
+    refreshStatusArea();
+}
+
+void MainDlg::sendAbletonMetaData(QStringList clip)
+{
+    lastClip = clip.join(QStringLiteral(" / "));
+    refreshStatusArea();
+}
+
+QString MainDlg::toHashtag(const QString& text) const
+{
+    return MessageComposer::toHashtag(text);
+}
+
+QString MainDlg::artistHashtags(const QString& artist) const
+{
+    return MessageComposer::artistHashtags(artist, appSettings.hashtagArtist());
+}
+
+QString MainDlg::trackHashtag(const QString& track) const
+{
+    return MessageComposer::trackHashtag(track, appSettings.hashtagTrack());
+}
+
+QMap<int, QString> MainDlg::findArtistSeparators(const QStringList& separators,
+                                                 const QString& artist) const
+{
+    return MessageComposer::findArtistSeparators(separators, artist);
+}
+
+void MainDlg::refreshRemainedCharackter()
+{
+    const QString text = ui.msgTxtEdit->toPlainText();
+    const int left = maxMessageLength - text.size();
+    ui.characterLcdNum->display(left);
+    ui.sendMsgBtn->setEnabled(left >= 0 && !text.isEmpty() &&
+                              prefsDlg->activeTwitChBox->isChecked());
+}
+
+void MainDlg::sendMessageToTwitter()
+{
+    const QString text = ui.msgTxtEdit->toPlainText();
+    if (text.isEmpty())
+        return;
+    twitClient->updateStatus(text);
+    ui.msgTxtEdit->clear();
+}
+
+void MainDlg::activateTwitter()
+{
+    if (prefsDlg->activeTwitChBox->isChecked()) {
+        connect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter,
+                Qt::UniqueConnection);
+        // By name: the slot's post kind is a default argument, which a typed
+        // connection cannot leave out.
+        connect(prefsDlg, SIGNAL(sendTestMsg(QString)), twitClient, SLOT(updateStatus(QString)),
+                Qt::UniqueConnection);
+    } else {
+        disconnect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter);
+        disconnect(prefsDlg, SIGNAL(sendTestMsg(QString)), twitClient, SLOT(updateStatus(QString)));
+    }
+}
+
+void MainDlg::setFollowingString()
+{
+    appSettings.setPlayingMessage(prefsDlg->playingMessage->text());
+}
+
+// ---------------------------------------------------------------------------
+// Tracklist file
+
+TrackListLocation MainDlg::location() const
+{
+    return {locationCity, locationCountry, locationCountryCode};
+}
+
+void MainDlg::createTrackListFile()
+{
+    trackListFile = std::make_unique<TrackListFile>(trackListFolder(), advanced.webSiteHost());
+    const bool written = trackListFile->create(QDateTime::currentDateTime(), location());
+    trackListFileName = trackListFile->fileName();
+    lastTrackListPath = trackListFile->filePath();
+    trackListError.clear();
+    if (!written)
+        trackListFailed("oyoyoy");
+}
+
+void MainDlg::addToTrackList(QString artist, QString track)
+{
+    if (!trackListFile || trackListFileName.isEmpty())
+        return;
+    if (!trackListFile->append(artist, track, QDateTime::currentDateTime(), location()))
+        trackListFailed("oyoyoy");
+    else if (!trackListError.isEmpty()) {
+        trackListError.clear();
+        refreshStatusArea();
+    }
+}
+
+void MainDlg::clearTrackList()
+{
+    if (trackListFile && !trackListFileName.isEmpty() && !trackListFile->clear(location()))
+        trackListFailed("oyoyoy2");
+}
+
+void MainDlg::copyToDesktopTrackList()
+{
+    if (!trackListFile || trackListFileName.isEmpty())
+        return;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (trackListFile->copyTo(desktop))
+        return;
+    // The DJ pressed the button and waits for the file: say why it is not there.
+    const QString error = trackListFile->errorString();
+    logEvent(event_log::error,
+             QStringLiteral("Copying the tracklist to %1 failed: %2").arg(desktop, error));
+    showInformation(tr("The tracklist could not be copied to %1: %2").arg(desktop, error),
+                    QMessageBox::Close);
+}
+
+void MainDlg::trackListFailed(const char* diagnostic)
+{
+    qDebug() << diagnostic;
+    trackListError = trackListFile->errorString();
+    logEvent(event_log::error, QStringLiteral("Tracklist %1 not written: %2")
+                                   .arg(trackListFile->filePath(), trackListError));
+    refreshStatusArea();
+}
+
+void MainDlg::openInBrowser(const QUrl& url)
+{
+    openOnDesktop(url);
+}
+
+// ---------------------------------------------------------------------------
+// Web service
+
+WebServiceClient::Identity MainDlg::identity() const
+{
+    return {appSettings.uid(), appSettings.userName(), ui.locationEdit->text()};
+}
+
+void MainDlg::sendUserInfo(bool start)
+{
+    webService->sendSession(identity(), start, QCoreApplication::applicationVersion(),
+                            WebServiceClient::listenerCode(appSettings.seratoListenerActive(),
+                                                           appSettings.traktorListenerActive(),
+                                                           appSettings.masterClip()));
+}
+
+void MainDlg::refreshLocation()
+{
+    if (sender() == prefsDlg->checkLocatBtn)
+        manualLocationCheck = true;
+    else if (sender() == ui.refreshBtn)
+        fillLocationField = true;
+    ui.refreshBtn->setEnabled(false);
+    ui.locationEdit->setEnabled(false);
+    prefsDlg->checkLocatBtn->setEnabled(false);
+    webService->lookupLocation();
+}
+
+void MainDlg::readyReadReplyLocation(QString city, QString country, QString countryCode)
+{
+    locationCity = city;
+    locationCountry = country;
+    locationCountryCode = countryCode;
+    logEvent(event_log::info,
+             QStringLiteral("Location: %1, %2 (%3)").arg(city, country, countryCode));
+    if (manualLocationCheck)
+        showInformation(tr("Based on the IP address we think you are in ") + city +
+                            QStringLiteral(" ") + country,
+                        QMessageBox::Close);
+    else if (fillLocationField)
+        ui.locationEdit->setText(city.isEmpty() || country.isEmpty()
+                                     ? city + country
+                                     : city + QStringLiteral(" ") + country);
+    finishLocationLookup();
+}
+
+void MainDlg::locationLookupFailed(const QString& error)
+{
+    logEvent(event_log::warning, QStringLiteral("Location lookup failed: ") + error);
+    if (manualLocationCheck)
+        showInformation(tr("The location lookup failed: ") + error, QMessageBox::Close);
+    finishLocationLookup();
+}
+
+void MainDlg::finishLocationLookup()
+{
+    ui.refreshBtn->setEnabled(true);
+    ui.locationEdit->setEnabled(true);
+    prefsDlg->checkLocatBtn->setEnabled(true);
+    manualLocationCheck = false;
+    fillLocationField = false;
+}
+
+void MainDlg::checkForUpdate()
+{
+    if (sender() == prefsDlg->checkUpdBtn)
+        manualUpdateCheck = true;
+    prefsDlg->checkUpdBtn->setEnabled(false);
+    webService->checkVersion();
+}
+
+void MainDlg::readyReadReplyUpdate(QString version)
+{
+    const bool newer = VersionNumber::fromText(version).isNewerThan(
+        VersionNumber::fromText(QCoreApplication::applicationVersion()));
+    if (newer)
+        showInformation(tr("New version is available.\nDo you want download it?"),
+                        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    else if (manualUpdateCheck)
+        showInformation(tr("No new version available."), QMessageBox::Ok);
+    manualUpdateCheck = false;
+    prefsDlg->checkUpdBtn->setEnabled(true);
+}
+
+void MainDlg::updateCheckFailed(const QString& error)
+{
+    logEvent(event_log::warning, QStringLiteral("Update check failed: ") + error);
+    if (manualUpdateCheck)
+        showInformation(tr("The update check failed: ") + error, QMessageBox::Ok);
+    manualUpdateCheck = false;
+    prefsDlg->checkUpdBtn->setEnabled(true);
+}
+
+// Boxes open without a nested event loop: the listeners' reports keep flowing
+// while a box waits for the DJ.
+void MainDlg::showInformation(const QString& text, int buttons, int defaultButton)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("FENK"), text,
+                                QMessageBox::StandardButtons(buttons));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (defaultButton != 0)
+        box->setDefaultButton(QMessageBox::StandardButton(defaultButton));
+    if (buttons & QMessageBox::Cancel) {
+        connect(box, &QMessageBox::finished, this, [this](int result) {
+            if (result == QMessageBox::Ok)
+                openInBrowser(QUrl(QStringLiteral("https://%1/").arg(advanced.webSiteHost())));
+        });
+    }
+    box->open();
+}
+
+// ---------------------------------------------------------------------------
+// Status area
+
+void MainDlg::setSeratoStatus(QString text)
+{
+    seratoStatusReported = true;
+    setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), text);
+}
+
+void MainDlg::setTwitterState(QString text)
+{
+    twitterStateReported = true;
+    setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), text);
+}
+
+void MainDlg::setStatus(QLabel* label, const QString& source, const QString& text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    label->setToolTip(text);
+    logEvent(event_log::info, QStringLiteral("Status %1: %2").arg(source, text));
+}
+
+void MainDlg::refreshStatusArea()
+{
+    const int icecastPort = appSettings.icecastPort();
+    QString traktor;
+    if (!oggListenError.isEmpty())
+        traktor = tr("not listening on port %1: %2").arg(icecastPort).arg(oggListenError);
+    else if (oggListeningPort > 0)
+        traktor = tr("listening on port %1").arg(oggListeningPort);
+    else
+        traktor = tr("starting on port %1").arg(icecastPort);
+    setStatus(ui.traktorStatusLbl, QStringLiteral("Traktor"), traktor);
+
+    if (!seratoStatusReported) {
+        // The home folder as "~", so the line fits.
+        QString shownFolder = QDir::cleanPath(seratoFolder);
+        const QString home = QDir::homePath();
+        if (shownFolder.startsWith(home + QLatin1Char('/')))
+            shownFolder = QLatin1Char('~') + shownFolder.mid(home.size());
+        QString serato;
+        if (!appSettings.seratoListenerActive())
+            serato = tr("switched off in Preferences");
+        else if (!QFileInfo(seratoFolder).isDir())
+            serato = tr("folder %1 is missing").arg(shownFolder);
+        else if (serversRunning)
+            serato = tr("watching folder %1").arg(shownFolder);
+        else
+            serato = tr("folder %1, watched after Start").arg(shownFolder);
+        setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), serato);
+    }
+
+    QString ableton =
+        oscListeningPort > 0 ? tr("listening on port %1").arg(oscListeningPort)
+        : !oscListenError.isEmpty()
+            ? tr("not listening on port %1: %2").arg(appSettings.abletonPort()).arg(oscListenError)
+            : tr("starting on port %1").arg(appSettings.abletonPort());
+    if (serversRunning && !lastTempo.isEmpty()) {
+        bool number = false;
+        const double bpm = lastTempo.toDouble(&number);
+        ableton += tr(", tempo %1 BPM").arg(number ? QString::number(bpm, 'g', 6) : lastTempo);
+    }
+    if (serversRunning && !lastClip.isEmpty())
+        ableton += tr(", clip %1").arg(lastClip);
+    setStatus(ui.abletonStatusLbl, QStringLiteral("Ableton"), ableton);
+
+    QString trackList;
+    if (lastTrackListPath.isEmpty())
+        trackList = tr("none yet (Start makes one)");
+    else if (!trackListError.isEmpty())
+        trackList =
+            tr("%1 NOT WRITTEN: %2").arg(QFileInfo(lastTrackListPath).fileName(), trackListError);
+    else if (serversRunning)
+        trackList = QFileInfo(lastTrackListPath).fileName();
+    else
+        trackList = tr("%1 (closed)").arg(QFileInfo(lastTrackListPath).fileName());
+    setStatus(ui.trackListStatusLbl, QStringLiteral("Tracklist"), trackList);
 }
 
 void MainDlg::restoreWindowGeometry()

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "advancedsettings.h"
 #include "applicationsettings.h"
+#include "tracklist/tracklistfile.h"
 #include "ui_maindlg.h"
+#include "webservice/webserviceclient.h"
 
+#include <QMap>
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QWidget>
 
-#include <string>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <string>
 
 class OggThread;
 class OscThread;
@@ -21,9 +26,14 @@ class TwitClient;
 class QAction;
 class QCloseEvent;
 class QMenu;
+class QNetworkAccessManager;
+class QTimer;
 
 // The program's main window and central object: it owns the settings, the
-// preferences dialog, the tray icon, the three listeners and the Twitter account.
+// preferences dialog, the tray icon, the three listeners and the Twitter account,
+// and wires them into the track pipeline. The pipeline's logic lives in the
+// widget-free classes under messages/, tracklist/ and webservice/; the slots
+// here only adapt widgets and settings to them.
 class MainDlg : public QWidget
 {
     Q_OBJECT
@@ -42,6 +52,21 @@ public:
     ApplicationSettings& settings() { return appSettings; }
     Ui::MainDlg& form() { return ui; }
     TwitClient* twitterClient() const { return twitClient; }
+    WebServiceClient* webServiceClient() const { return webService; }
+    SeratoFileParser* seratoWatcher() const { return seratoParser; }
+    bool isStarted() const { return serversRunning; }
+    QString currentTrackListFile() const { return trackListFileName; }
+
+    // The now-playing texts, with the hashtag switches of the settings.
+    QString toHashtag(const QString& text) const;
+    QString artistHashtags(const QString& artist) const;
+    QString trackHashtag(const QString& track) const;
+    QMap<int, QString> findArtistSeparators(const QStringList& separators,
+                                            const QString& artist) const;
+
+    void activateTwitter();
+    void updateTrackListConnection();
+    void createTrackListFile();
 
     // What the window asks of the desktop. Tests replace it; an empty member
     // falls back to the real desktop.
@@ -61,6 +86,8 @@ public:
 
 public Q_SLOTS:
     void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
+    // A message from a later start: "start", "stop", "quit" or "msg" (show).
+    void runInstanceCommand(const QString& command);
     void prefsDlgShow();
     void saveSettings();
     void oggServerRestart();
@@ -68,19 +95,61 @@ public Q_SLOTS:
     void setTrayIconStarted();
     void setTrayIconStopped();
     void showSongMetaDataOnScreen(QString artist, QString track);
+    void showSongMetaDataOnScreen(int deck, QString artist, QString track);
     void setUserNameUID(QString name, QString uid);
-    void openEventLog();
+
+    void startStopServers();
+    void sendSongMetaDataToCloud(QString artist, QString track);
+    void addToTrackList(QString artist, QString track);
+    void OnSeratoDataReady(int deckNumber, QString artist, QString track);
+    void sendAbletonTempo(QString tempo);
+    void sendAbletonMetaData(QStringList clip);
+    void sendMessageToTwitter();
+    void refreshRemainedCharackter();
+    void setFollowingString();
+
+    void clearTrackList();
+    void copyToDesktopTrackList();
     void openTrackListFolder();
+    void openEventLog();
     void setStartAtLogin(bool enabled);
+
+    void sendUserInfo(bool start);
+    void refreshLocation();
+    void checkForUpdate();
+    void readyReadReplyLocation(QString city, QString country, QString countryCode);
+    void readyReadReplyUpdate(QString version);
+
+    // The status area's Serato and Twitter lines, for the watcher's and the
+    // account's own reports.
+    void setSeratoStatus(QString text);
+    void setTwitterState(QString text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Every now-playing text leaves through here.
+    void postNowPlaying(const QString& text);
+    void postStartStopMessage(bool start);
+    WebServiceClient::Identity identity() const;
+    TrackListLocation location() const;
+    void trackListFailed(const char* diagnostic);
+    void locationLookupFailed(const QString& error);
+    void updateCheckFailed(const QString& error);
+    void finishLocationLookup();
+    void showInformation(const QString& text, int buttons, int defaultButton = 0);
+    void openInBrowser(const QUrl& url);
+    void start();
+    void stop();
+    void connectOggPipeline();
+
     void showTrackLine(const QString& line);
     void updateListenerStatusText();
     QString oggStatusLine() const;
     void createOggThread(int port);
+    void refreshStatusArea();
+    void setStatus(QLabel* label, const QString& source, const QString& text);
 
     void createTrayIcon();
     void loadSettingsToPrefs();
@@ -89,6 +158,11 @@ private:
     void storeWindowGeometry();
 
     Ui::MainDlg ui;
+    const int maxMessageLength = 140;
+    QString startText;
+    QString stopText;
+    bool serversRunning = false;
+    QString trackListFileName;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     QAction* tweetTrackAction = nullptr;
@@ -100,13 +174,39 @@ private:
     OggThread* oggThread = nullptr;
     // Why the Traktor listener does not listen; empty while it does.
     QString oggListenError;
+    // The port the Traktor listener has opened; 0 until it reports one.
+    int oggListeningPort = 0;
     // Set at destruction: the listeners are not restarted any more.
     bool listenersStopped = false;
     // The address both listeners bind, read once.
     std::string listenAddress;
     OscThread* oscThread = nullptr;
+    // The port the OSC listener has opened, 0 until it reports one, and why it
+    // does not listen; empty while it does.
+    int oscListeningPort = 0;
+    QString oscListenError;
     SeratoFileParser* seratoParser = nullptr;
+    QString seratoFolder;
     TwitClient* twitClient = nullptr;
+    bool manualLocationCheck = false;
+    bool fillLocationField = false;
+    bool manualUpdateCheck = false;
+    QNetworkAccessManager* networkManager = nullptr;
+    WebServiceClient* webService = nullptr;
+    QString locationCountry;
+    QString locationCity;
+    QString locationCountryCode;
+    const AdvancedSettings advanced;
     ApplicationSettings appSettings;
+    std::unique_ptr<TrackListFile> trackListFile;
+    // The last run's file, kept for the status area after Stop.
+    QString lastTrackListPath;
+    QString trackListError;
     TrackView* trackView = nullptr;
+    QString lastTempo;
+    QString lastClip;
+    // Once the watcher or the account report their own state, it wins.
+    bool seratoStatusReported = false;
+    bool twitterStateReported = false;
+    QTimer* statusTimer = nullptr;
 };

@@ -45,6 +45,7 @@ void PrefsDlg::rebuildStatusText()
     if (checkBoxMasterClip->isChecked())
         text += QStringLiteral("Listening for OSC on port %1\n").arg(abeltonPortSpBox->value());
     infoLbl->setText(text);
+    Q_EMIT listenerSettingsChanged();
 }
 
 void PrefsDlg::closeEvent(QCloseEvent* event)

@@ -20,6 +20,9 @@ public:
 Q_SIGNALS:
     void sendTestMsg(QString);
     void closeDlg();
+    // A listener switch or port was edited: whoever knows what really listens
+    // may correct the status text the dialog has just written.
+    void listenerSettingsChanged();
 
 public Q_SLOTS:
     void testBegin();

@@ -34,6 +34,11 @@ void TrackView::add(const QString& line)
 void TrackView::clear()
 {
     lines_.clear();
+    clearView();
+}
+
+void TrackView::clearView()
+{
     stale_ = false;
     timer_.stop();
     view_->clear();

@@ -26,7 +26,10 @@ public:
                        std::chrono::milliseconds redrawInterval = std::chrono::milliseconds(50));
 
     void add(const QString& line);
+    // Forgets the lines and empties the view.
     void clear();
+    // Empties the view only: the next line brings the earlier ones back.
+    void clearView();
 
     // The line as the view shows it.
     static QString shortened(const QString& line);

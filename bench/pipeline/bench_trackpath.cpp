@@ -1,0 +1,130 @@
+// The road of one Traktor track through the whole program: from the moment the
+// page holding a new stream's comment header reaches the listener's socket to
+// the moment the window's handlers have shown it, handed the now-playing text
+// to the Twitter account's worker, sent the track report and written the
+// tracklist. A receiver connected after the window's handlers marks the end:
+// queued reports run in the order their connections were made.
+#include "oggtestdata.h"
+#include "sourceclient.h"
+#include "testhome.h"
+
+#include "maindlg.h"
+#include "oggthread.h"
+#include "twitclient.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+void BM_TraktorTrackToPost(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    // Two tracks that alternate, so every stream is a new one.
+    QList<QByteArray> tracks[2];
+    for (int i = 0; i < 2; ++i)
+        tracks[i] = oggtest::pages(oggtest::encode(
+            dir.path(), {QStringLiteral("ARTIST=Bench %1 & Friend").arg(i), "TITLE=Track"}, 500 + i,
+            40000));
+    if (tracks[0].size() < 3 || tracks[1].size() < 3) {
+        state.SkipWithError("oggenc gave no tracks");
+        return;
+    }
+
+    const quint16 port = freePort();
+    {
+        QSettings store;
+        store.clear();
+        // Unreachable services: the requests leave, the answers do not matter.
+        store.setValue(QStringLiteral("advanced/ServiceHost"), QStringLiteral("127.0.0.1:1"));
+        store.setValue(QStringLiteral("advanced/TwitterApiHost"), QStringLiteral("127.0.0.1:1"));
+        store.setValue(QStringLiteral("icecast/Port"), port);
+        store.setValue(QStringLiteral("ableton/Port"), freePort());
+        store.setValue(QStringLiteral("twitter/hashtagArtist"), true);
+        store.setValue(QStringLiteral("CheckForUpdate"), false);
+    }
+    MainDlg window;
+    window.startStopServers();
+    QEventLoop loop;
+    int handled = 0;
+    QObject::connect(&window.findChild<OggThread*>()->hub,
+                     QOverload<QString, QString>::of(&Messanger::sendStat), &loop, [&] {
+                         ++handled;
+                         loop.quit();
+                     });
+
+    SourceClient client;
+    const auto deadline = clock_type::now() + std::chrono::seconds(10);
+    while (!client.connectTo(port) && clock_type::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    client.send("SOURCE /live.ogg HTTP/1.0\r\nContent-Type: application/ogg\r\n\r\n");
+    client.receive(1, 5000);
+
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+    int n = 0;
+    for (auto _ : state) {
+        const QList<QByteArray>& pages = tracks[n++ % 2];
+        client.send(pages[0]);
+        const auto start = clock_type::now();
+        client.send(pages[1]);
+        guard.start(5000);
+        if (loop.exec() != 0) {
+            state.SkipWithError("no report within 5 s");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(clock_type::now() - start).count());
+        for (int p = 2; p < pages.size(); ++p)
+            client.send(pages[p]);
+        // A set rarely has more than a hundred tracks; a fresh tracklist keeps
+        // the append's share comparable between runs.
+        if (n % 100 == 0) {
+            window.startStopServers();
+            window.startStopServers();
+        }
+    }
+    state.counters["tracks"] = handled;
+}
+BENCHMARK(BM_TraktorTrackToPost)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TestHome home;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
+    // No PIN dialog: the account stays unauthorized, posts fail at the socket.
+    TwitClient::DesktopHooks offline;
+    offline.askPin = [](const QString&, const QString&, bool* ok) {
+        *ok = false;
+        return QString();
+    };
+    offline.openUrl = [](const QUrl&) {};
+    TwitClient::setDesktopHooks(offline);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
