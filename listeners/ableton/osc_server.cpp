@@ -5,9 +5,13 @@
 osc_server::osc_server(Messanger* hub, boost::asio::io_context& service,
                        const boost::asio::ip::tcp::endpoint& endpoint, osc_server_options options)
     : hub(hub), options(std::move(options)),
-      acceptor(service, endpoint, this->options.accept_retry_pause,
-               "OSC accept failed (%1%), retrying",
-               [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
+      acceptor(
+          service, endpoint, this->options.accept_retry_pause,
+          [](const boost::system::error_code& error) {
+              event_log::write("OSC accept failed (" + error_text(error) + "), retrying",
+                               event_log::warning, 1);
+          },
+          [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
 {}
 
 osc_server::~osc_server()

@@ -6,6 +6,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/core/noncopyable.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -24,7 +25,7 @@ struct osc_server_options : listener_options
 
 // Accepts OSC connections on one TCP endpoint and runs them, all on the thread
 // that runs the I/O service.
-class osc_server
+class osc_server : private boost::noncopyable
 {
 public:
     // Opens, binds and listens; throws boost::system::system_error naming the
@@ -32,8 +33,6 @@ public:
     osc_server(Messanger* hub, boost::asio::io_context& service,
                const boost::asio::ip::tcp::endpoint& endpoint, osc_server_options options);
     ~osc_server();
-    osc_server(const osc_server&) = delete;
-    osc_server& operator=(const osc_server&) = delete;
 
     unsigned short port() const { return acceptor.port(); }
 

@@ -1,10 +1,7 @@
 #include "accept_loop.h"
 
-#include "eventlog.h"
-
 #include <boost/asio/error.hpp>
 #include <boost/asio/socket_base.hpp>
-#include <boost/format.hpp>
 #include <boost/system/system_error.hpp>
 
 namespace {
@@ -24,10 +21,10 @@ std::string error_text(const boost::system::error_code& error)
 
 accept_loop::accept_loop(boost::asio::io_context& service,
                          const boost::asio::ip::tcp::endpoint& endpoint,
-                         std::chrono::milliseconds retryPause, std::string failureFormat,
+                         std::chrono::milliseconds retryPause, failure_handler failed,
                          handler accepted)
-    : acceptor_(service), retry_(service), retryPause_(retryPause),
-      failureFormat_(std::move(failureFormat)), accepted_(std::move(accepted))
+    : acceptor_(service), retry_(service), retryPause_(retryPause), failed_(std::move(failed)),
+      accepted_(std::move(accepted))
 {
     boost::system::error_code error;
     acceptor_.open(endpoint.protocol(), error);
@@ -49,8 +46,7 @@ void accept_loop::accept()
             if (error == boost::asio::error::operation_aborted)
                 return; // the acceptor was closed: the server is going away
             if (error) {
-                event_log::write(boost::format(failureFormat_) % error_text(error),
-                                 event_log::error, 1);
+                failed_(error);
                 // Running out of descriptors or memory passes.
                 retry_.expires_after(retryPause_);
                 retry_.async_wait([this](const boost::system::error_code& waitError) {

@@ -14,12 +14,13 @@ class accept_loop
 {
 public:
     using handler = std::function<void(boost::asio::ip::tcp::socket)>;
+    // Logs a failed accept; the loop tries again after the pause.
+    using failure_handler = std::function<void(const boost::system::error_code&)>;
 
     // Opens, binds and listens at once; throws boost::system::system_error whose
     // text begins with the failed step ("open", "set_option", "bind", "listen").
-    // failureFormat is the event log text of a failed accept, %1% the error.
     accept_loop(boost::asio::io_context& service, const boost::asio::ip::tcp::endpoint& endpoint,
-                std::chrono::milliseconds retryPause, std::string failureFormat, handler accepted);
+                std::chrono::milliseconds retryPause, failure_handler failed, handler accepted);
     accept_loop(const accept_loop&) = delete;
     accept_loop& operator=(const accept_loop&) = delete;
 
@@ -32,7 +33,7 @@ private:
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer retry_;
     std::chrono::milliseconds retryPause_;
-    std::string failureFormat_;
+    failure_handler failed_;
     handler accepted_;
     unsigned short port_ = 0;
 };

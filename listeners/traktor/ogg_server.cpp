@@ -8,8 +8,13 @@
 ogg_server::ogg_server(Messanger* hub, boost::asio::io_context& service,
                        const boost::asio::ip::tcp::endpoint& endpoint, ogg_server_options options)
     : hub_(hub), options_(std::move(options)),
-      acceptor_(service, endpoint, options_.accept_retry_pause, "Error accepting connection (%1%)",
-                [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
+      acceptor_(
+          service, endpoint, options_.accept_retry_pause,
+          [](const boost::system::error_code& error) {
+              event_log::write("Error accepting connection (" + error_text(error) + ")",
+                               event_log::error, 1);
+          },
+          [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
 {}
 
 ogg_server::~ogg_server() = default;

@@ -5,6 +5,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/core/noncopyable.hpp>
 
 #include <cstdint>
 #include <deque>
@@ -16,7 +17,7 @@ class ogg_session;
 // The Traktor source server: accepts source clients on one TCP endpoint and
 // gives every connection its own numbered session, at most max_sessions at once.
 // All its work runs on the thread that runs the I/O service.
-class ogg_server
+class ogg_server : private boost::noncopyable
 {
 public:
     // Opens, binds and listens; throws boost::system::system_error whose text
@@ -24,8 +25,6 @@ public:
     ogg_server(Messanger* hub, boost::asio::io_context& service,
                const boost::asio::ip::tcp::endpoint& endpoint, ogg_server_options options = {});
     ~ogg_server();
-    ogg_server(const ogg_server&) = delete;
-    ogg_server& operator=(const ogg_server&) = delete;
 
     unsigned short port() const { return acceptor_.port(); }
 
