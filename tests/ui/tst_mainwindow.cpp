@@ -280,7 +280,7 @@ private Q_SLOTS:
         const QString ogg =
             QStringLiteral("Listening for OGG on port %1\n").arg(window.settings().icecastPort());
         const QString failed =
-            QStringLiteral("Not listening for OSC on port %1: the port is not available\n")
+            QStringLiteral("Not listening for OSC on port %1: bind: Address already in use\n")
                 .arg(squatter.serverPort());
         QTRY_COMPARE(p.infoLbl->text(), ogg + failed);
         QTRY_VERIFY(window.form().abletonStatusLbl->text().startsWith("not listening"));
