@@ -8,42 +8,36 @@
 #include <QtTest>
 
 #include <memory>
-#include <optional>
 
 namespace {
 
-std::unique_ptr<QProcess> start(const QString& program)
+using Process = std::unique_ptr<QProcess>;
+
+Process start(const QString& program)
 {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process->setProcessEnvironment(env);
     process->start(program, QStringList());
     return process;
 }
 
-QString probePath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/singleinstanceprobe");
-}
-
+// Collects the process's output in seen until it holds the line.
 bool waitForLine(QProcess& process, const QByteArray& line, QByteArray& seen)
 {
-    QDeadlineTimer deadline(10000);
-    while (!seen.contains(line + '\n')) {
-        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
-            return false;
-        process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
-        seen += process.readAllStandardOutput();
-    }
-    return true;
+    return QTest::qWaitFor(
+        [&] { return (seen += process.readAllStandardOutput()).contains(line + '\n'); }, 10000);
 }
 
-// The process ends within 10 s with exit code 0.
-bool endsCleanly(const std::unique_ptr<QProcess>& process)
+bool endsCleanly(QProcess& process)
 {
-    return process->waitForFinished(10000) && process->exitStatus() == QProcess::NormalExit &&
-           process->exitCode() == 0;
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+void stop(QProcess& process)
+{
+    process.kill();
+    process.waitForFinished();
 }
 
 } // namespace
@@ -53,59 +47,43 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void laterStartsHandOver_data()
-    {
-        QTest::addColumn<QString>("before");
-        QTest::newRow("plain") << QString();
-        QTest::newRow("first instance killed") << "kill";
-        QTest::newRow("garbage on the socket") << "garbage";
-        QTest::newRow("another program alongside") << "other";
-    }
-
+    // Later starts hand their message to the first instance, though a killed one
+    // left its files behind, garbage reached the socket, and a copy of the
+    // program elsewhere, which is another program, runs alongside.
     void laterStartsHandOver()
     {
-        QFETCH(QString, before);
-        const QString probe = probePath();
-        auto first = start(probe);
+        const QString probe = QCoreApplication::applicationDirPath() + "/singleinstanceprobe";
         QByteArray out;
+        Process first = start(probe);
         QVERIFY(waitForLine(*first, "primary", out));
-        if (before == QLatin1String("kill")) {
-            first->kill(); // lock and socket files stay behind
-            first->waitForFinished();
-            first = start(probe);
-            out.clear();
-            QVERIFY2(waitForLine(*first, "primary", out), out.constData());
-        } else if (before == QLatin1String("garbage")) {
-            const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-            for (const QFileInfo& entry : runtime.entryInfoList(QDir::System)) {
-                QLocalSocket socket;
-                socket.connectToServer(entry.filePath());
-                if (socket.waitForConnected(2000)) {
-                    socket.write(QByteArray("\xff\xff\xff\xff", 4) + QByteArray(100, 'x'));
-                    socket.waitForBytesWritten(2000);
-                    socket.waitForDisconnected(2000);
-                }
-            }
-        } else if (before == QLatin1String("other")) {
-            // A copy elsewhere is another program.
-            const QTemporaryDir elsewhere;
-            const QString copy = elsewhere.path() + QStringLiteral("/singleinstanceprobe");
-            QVERIFY(QFile::copy(probe, copy));
-            auto other = start(copy);
-            QByteArray otherOut;
-            QVERIFY(waitForLine(*other, "primary", otherOut));
-            other->kill();
-            other->waitForFinished();
+        stop(*first);
+        first = start(probe);
+        out.clear();
+        QVERIFY(waitForLine(*first, "primary", out));
+
+        const QTemporaryDir elsewhere;
+        QVERIFY(QFile::copy(probe, elsewhere.path() + "/singleinstanceprobe"));
+        Process other = start(elsewhere.path() + "/singleinstanceprobe");
+        QByteArray otherOut;
+        QVERIFY(waitForLine(*other, "primary", otherOut));
+
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        for (const QFileInfo& entry : runtime.entryInfoList(QDir::System)) {
+            QLocalSocket socket;
+            socket.connectToServer(entry.filePath());
+            QVERIFY(socket.waitForConnected(2000));
+            socket.write(QByteArray("\xff\xff\xff\xff", 4) + QByteArray(100, 'x'));
+            QVERIFY(socket.waitForDisconnected(2000));
         }
         for (int n = 1; n <= 2; ++n) {
-            auto next = start(probe);
-            QVERIFY(endsCleanly(next));
+            Process next = start(probe);
+            QVERIFY(endsCleanly(*next));
             QCOMPARE(next->readAllStandardOutput(), QByteArray("handed-over\n"));
             QVERIFY(waitForLine(*first, "tweetTrack " + QByteArray::number(n) + " msg", out));
         }
         QCOMPARE(out.count("tweetTrack"), 2);
-        first->kill();
-        first->waitForFinished();
+        stop(*other);
+        stop(*first);
     }
 
     // The real program: a second start exits at once, and SIGTERM ends it the
@@ -121,47 +99,44 @@ private Q_SLOTS:
     void fenkEndsCleanlyOnTermination()
     {
         QFETCH(bool, tokenAccepted);
-        QSettings().clear();
-        QSettings().setValue(QStringLiteral("icecast/Port"), 0);
-        QSettings().setValue(QStringLiteral("ableton/Port"), 0);
-        QTemporaryDir certs;
-        std::optional<FakeTwitter> twitter;
+        QSettings settings;
+        settings.clear();
+        settings.setValue("icecast/Port", 0);
+        settings.setValue("ableton/Port", 0);
+        settings.setValue("advanced/TwitterApiHost", "127.0.0.1:1");
+        const QTemporaryDir certs;
+        FakeTwitter twitter;
         if (tokenAccepted) {
             QVERIFY(FakeTwitter::makeCertificates(certs.path()));
-            twitter.emplace();
-            QVERIFY(twitter->start(certs.path(), QStringLiteral("server"),
-                                   {QStringLiteral("--access-token"), QStringLiteral("4242-Key"),
-                                    QStringLiteral("--access-secret"), QStringLiteral("Secret")}));
-            useApiHost(twitter->host(), certs.path() + QStringLiteral("/ca.pem"));
-            QSettings().setValue(QStringLiteral("oAuth/OAuthAccessTokenKey"), "4242-Key");
-            QSettings().setValue(QStringLiteral("oAuth/OAuthAccessTokenSecret"), "Secret");
-        } else {
-            QSettings().setValue(QStringLiteral("advanced/TwitterApiHost"), "127.0.0.1:1");
+            QVERIFY(twitter.start(certs.path(), "server",
+                                  {"--access-token", "4242-Key", "--access-secret", "Secret"}));
+            settings.setValue("advanced/TwitterApiHost", twitter.host());
+            settings.setValue("advanced/ExtraCaCertificates", certs.path() + "/ca.pem");
+            settings.setValue("oAuth/OAuthAccessTokenKey", "4242-Key");
+            settings.setValue("oAuth/OAuthAccessTokenSecret", "Secret");
         }
-        QSettings().sync();
+        settings.sync();
         // The window makes it while being built, after the signal handlers exist.
-        const QString documents = QDir::homePath() + QStringLiteral("/Documents/FENK");
+        const QString documents = QDir::homePath() + "/Documents/FENK";
         QDir(documents).removeRecursively();
 
         const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
-        auto first = start(fenk);
+        Process first = start(fenk);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(documents).isDir(), 15000);
-        if (tokenAccepted)
-            QVERIFY(twitter->waitForRequests(1, 15000));
-        QVERIFY(endsCleanly(start(fenk)));
+        QVERIFY(!tokenAccepted || twitter.waitForRequests(1, 15000));
+        QVERIFY(endsCleanly(*start(fenk)));
         QCOMPARE(first->state(), QProcess::Running);
 
         first->terminate();
-        QVERIFY(endsCleanly(first));
-        QSettings store;
-        store.sync();
-        QVERIFY(store.contains(QStringLiteral("geometry")));
-        QVERIFY(QFileInfo::exists(
-            QDir::homePath() + QStringLiteral("/.local/share/Orvane Media GmbH/FENK/events.log")));
+        QVERIFY(endsCleanly(*first));
+        settings.sync();
+        QVERIFY(settings.contains("geometry"));
+        QVERIFY(QFileInfo::exists(QDir::homePath() +
+                                  "/.local/share/Orvane Media GmbH/FENK/events.log"));
         if (tokenAccepted) {
             // Only one start talked to the service, and what it said was kept.
-            QCOMPARE(twitter->requests().size(), 1);
-            QCOMPARE(store.value(QStringLiteral("userInfo/UID")).toString(), "4242");
+            QCOMPARE(twitter.requests().size(), 1);
+            QCOMPARE(settings.value("userInfo/UID").toString(), "4242");
         }
     }
 };
