@@ -51,60 +51,48 @@ class TestCore : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void settingsFileStaysCompatible_data()
+    // Files as the program wrote them before its settings became a table load
+    // and save unchanged; nothing reaches the store before a regular exit.
+    void settingsFileStaysCompatible()
     {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QString>("userName"); // set during the run unless null
-        QTest::addColumn<QByteArray>("after");
-        // Files as the program wrote them before its settings became a table.
+        const QString path = QSettings().fileName();
+        const auto run = [&path](const QByteArray& before, const QString& userName) {
+            QFile::remove(path);
+            QVERIFY(before.isEmpty() || writeFile(path, before));
+            ApplicationSettings settings;
+            if (!userName.isNull())
+                settings.setUserName(userName);
+            QCOMPARE(readFile(path), before);
+        };
         const auto stored = [](const char* name) {
             return readFile(QStringLiteral(FENK_SOURCE_DIR "/tests/app/data/") + name)
                 .replace("@HOME@", QFile::encodeName(QDir::homePath()));
         };
         const QByteArray defaults = stored("settings-defaults.conf");
-        const QByteArray edited = stored("settings-edited.conf"); // with others' keys
-        QTest::newRow("first start, a value set during the run")
-            << QByteArray() << "dj_fenk"
-            << QByteArray(defaults).replace("userName=", "userName=dj_fenk");
-        QTest::newRow("edited values read back; Traktor listener stays on, a port as letters is 0")
-            << QByteArray(edited).replace("true\nPort=65535", "false\nPort=sixty") << QString()
-            << QByteArray(edited).replace("Port=65535", "Port=0");
+        run(QByteArray(), "dj_fenk");
+        QCOMPARE(readFile(path), QByteArray(defaults).replace("userName=", "userName=dj_fenk"));
+        // Others' keys are kept, the Traktor listener stays on, a port as letters loads as 0.
+        const QByteArray edited = stored("settings-edited.conf");
+        run(QByteArray(edited).replace("true\nPort=65535", "false\nPort=sixty"), QString());
+        QCOMPARE(readFile(path), QByteArray(edited).replace("Port=65535", "Port=0"));
     }
 
-    void settingsFileStaysCompatible()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QString, userName);
-        QFETCH(QByteArray, after);
-        const QString path = QSettings().fileName();
-        QFile::remove(path);
-        QVERIFY(before.isEmpty() || writeFile(path, before));
-        {
-            ApplicationSettings settings;
-            if (!userName.isNull())
-                settings.setUserName(userName);
-            QCOMPARE(readFile(path), before); // nothing reaches the store before a regular exit
-        }
-        QCOMPARE(QString::fromUtf8(readFile(path)), QString::fromUtf8(after));
-    }
-
-    // Texts from outside: version numbers in the web service's replies (ours is
-    // 1.9) and the advanced keys an administrator stores.
+    // Texts from outside: version numbers in the web service's replies, read as
+    // "major.minor" and whether newer than ours (1.9); advanced keys an administrator stores.
     void textsRead_data()
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("read");
-        row("single number", "version", "3", "-1.-1 not newer");
+        row("single number", "version", "3", "-1.-1");
         row("ten", "version", "10.0", "10.0 newer");
         row("letters first", "version", "version v2.10.3 beta", "2.10 newer");
         row("minor as a number", "version", "{\"version\":\"1.10\"}", "1.10 newer");
-        row("same version", "version", "1.9", "1.9 not newer");
-        row("older major, larger minor", "version", "0.99", "0.99 not newer");
+        row("same version", "version", "1.9", "1.9");
+        row("older major, larger minor", "version", "0.99", "0.99");
         row("Twitter API", "TwitterApiHost", " 127.0.0.1:44 ", "127.0.0.1:44");
         row("Twitter API default", "TwitterApiHost", "", "api.twitter.com");
         row("web service", "ServiceHost", "localhost:9443", "localhost:9443");
-        row("listen default", "ListenAddress", "", "127.0.0.1");
         row("listen everywhere", "ListenAddress", "0.0.0.0", "0.0.0.0");
         // A typo must never open the listeners to the network.
         row("host name", "ListenAddress", "my-laptop", "127.0.0.1");
@@ -121,10 +109,8 @@ private Q_SLOTS:
         QSettings().setValue("advanced/" + source, text);
         const AdvancedSettings a;
         const QHash<QString, QString> values{
-            {"version", QStringLiteral("%1.%2 %3")
-                            .arg(v.major)
-                            .arg(v.minor)
-                            .arg(v.isNewerThan(own) ? "newer" : "not newer")},
+            {"version", QStringLiteral("%1.%2").arg(v.major).arg(v.minor) +
+                            (v.isNewerThan(own) ? " newer" : "")},
             {"TwitterApiHost", a.twitterApiHost()},
             {"ServiceHost", a.serviceHost()},
             {"ListenAddress", a.listenAddress()}};

@@ -1,6 +1,5 @@
 // The single-instance application alone, for the tests: it says whether it
-// became the first instance or handed over, and numbers the messages it
-// receives as the window's tweetTrack() would.
+// became the first instance or handed over, and prints each message it receives.
 #include "qtsingleapplication.h"
 
 #include <cstdio>
@@ -15,11 +14,9 @@ int main(int argc, char* argv[])
     }
     QWidget window;
     app.setActivationWindow(&window, true);
-    int received = 0;
-    QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
-                     [&received](const QString& message) {
-                         std::printf("tweetTrack %d %s\n", ++received, qPrintable(message));
-                     });
+    QObject::connect(
+        &app, &QtSingleApplication::messageReceived, &window,
+        [](const QString& message) { std::printf("message %s\n", qPrintable(message)); });
     std::puts("primary");
     return app.exec();
 }
