@@ -6,30 +6,22 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <memory>
+#include <optional>
 
-// A program started headless and killed, if still running, when it goes.
+// A program started for the test, and killed if still running when it goes.
 class Child : public QProcess
 {
 public:
-    explicit Child(const QString& program)
+    explicit Child(const QString& program) { start(program, QStringList()); }
+    ~Child() override { close(); }
+    bool endsCleanly()
     {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        start(program, QStringList());
-    }
-    ~Child() override
-    {
-        kill();
-        waitForFinished();
+        return waitForFinished(10000) && exitStatus() == NormalExit && !exitCode();
     }
     bool printed(const QByteArray& line, int times = 1)
     {
         return QTest::qWaitFor(
             [&] { return (out += readAllStandardOutput()).count(line + '\n') >= times; }, 10000);
-    }
-    bool endsCleanly()
-    {
-        return waitForFinished(10000) && exitStatus() == NormalExit && exitCode() == 0;
     }
 
     QByteArray out;
@@ -40,16 +32,18 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+
     // Later starts hand their message to the first instance, though a killed one
     // left its files behind, garbage reached the socket, and a copy of the
     // program elsewhere, which is another program, runs alongside.
     void laterStartsHandOver()
     {
         const QString probe = QCoreApplication::applicationDirPath() + "/singleinstanceprobe";
-        auto first = std::make_unique<Child>(probe);
+        std::optional<Child> first;
+        first.emplace(probe);
         QVERIFY(first->printed("primary"));
-        first.reset(); // killed: its lock and socket files stay behind
-        first = std::make_unique<Child>(probe);
+        first.emplace(probe); // the one killed left its lock and socket files behind
         QVERIFY(first->printed("primary"));
         const QTemporaryDir elsewhere;
         QVERIFY(QFile::copy(probe, elsewhere.path() + "/probe"));
