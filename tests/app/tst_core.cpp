@@ -92,8 +92,7 @@ private Q_SLOTS:
         row("Twitter API default", "TwitterApiHost", "", "api.twitter.com");
         row("web service", "ServiceHost", "localhost:9443", "localhost:9443");
         row("listen everywhere", "ListenAddress", "0.0.0.0", "0.0.0.0");
-        // A typo must never open the listeners to the network.
-        row("host name", "ListenAddress", "my-laptop", "127.0.0.1");
+        row("a typo: never open to the network", "ListenAddress", "my-laptop", "127.0.0.1");
         row("ipv6", "ListenAddress", "::1", "127.0.0.1");
     }
 
@@ -115,8 +114,7 @@ private Q_SLOTS:
         QCOMPARE(values.value(source), read);
     }
 
-    // Records reach a sink only when one is attached and their level passes;
-    // lines carry the local time.
+    // Records reach a sink only if one is attached and their level passes; lines show local time.
     void eventLog()
     {
         qputenv("TZ", "<+0545>-5:45"); // POSIX rules: no zone database needed
@@ -166,17 +164,15 @@ private Q_SLOTS:
         const QStringList old = sortedLines(folder + QStringLiteral("/events.log.1"));
         QCOMPARE(old.size(), 50);
         QCOMPARE(current.size(), 30);
-        static const QRegularExpression whole(
-            QStringLiteral("^[0-9]{4}-\\w{3}-[0-9: -]{11}\tINF\tx{60}$"));
+        const QRegularExpression whole("^[0-9]{4}-\\w{3}-[0-9: -]{11}\tINF\tx{60}$");
         for (const QString& line : old + current)
             QVERIFY2(whole.match(line).hasMatch(), qPrintable(line));
     }
 
     void migration_data()
     {
-        // Entries split at "|". tree: files (holding their own path) and folders
-        // (ending in "/"), documents included. expected: "path=its lines" (sorted, joined by ";",
-        // without the temporary folder's path) or "!path" when absent.
+        // Entries split at "|". tree: files, each holding its own path. expected:
+        // "path=its lines" (sorted, joined by ";", paths from the temporary folder) or "!path".
         QTest::addColumn<QString>("documents");
         QTest::addColumn<QString>("tree");
         QTest::addColumn<QString>("expected");
@@ -193,7 +189,7 @@ private Q_SLOTS:
             "fenk/Pelmora/D/Pelmora/Migrated.log="
             "Copying fenk/Pelmora/D/Pelmora/a.xml to fenk/FENK/D/FENK/a.xml");
         // Failed copies leave no marker, so the next start tries again.
-        row("a folder in the way", "d", "d/Pelmora/a.xml|d/Pelmora/b.xml|d/FENK/a.xml/",
+        row("a folder in the way", "d", "d/Pelmora/a.xml|d/Pelmora/b.xml|d/FENK/a.xml/x",
             "d/FENK/b.xml=d/Pelmora/b.xml|!d/Pelmora/Migrated.log");
     }
 
@@ -205,10 +201,8 @@ private Q_SLOTS:
         // Not the default template: that would put the application name into the path.
         const QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/docs-XXXXXX"));
         const QString root = dir.path() + QLatin1Char('/');
-        for (const QString& entry : tree.split('|', Qt::SkipEmptyParts)) {
-            QVERIFY(entry.endsWith('/') ? QDir().mkpath(root + entry)
-                                        : writeFile(root + entry, entry.toUtf8()));
-        }
+        for (const QString& entry : tree.split('|', Qt::SkipEmptyParts))
+            QVERIFY(writeFile(root + entry, entry.toUtf8()));
         migrateLegacyTrackLists(ensureDocumentFolder(root + documents, "FENK"), "FENK");
         for (const QString& entry : expected.split('|', Qt::SkipEmptyParts)) {
             const QString path = root + entry.section('=', 0, 0).remove('!');

@@ -6,8 +6,6 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <optional>
-
 // A program started for the test, and killed if still running when it goes.
 class Child : public QProcess
 {
@@ -40,16 +38,13 @@ private Q_SLOTS:
     void laterStartsHandOver()
     {
         const QString probe = QCoreApplication::applicationDirPath() + "/singleinstanceprobe";
-        std::optional<Child> first;
-        first.emplace(probe);
-        QVERIFY(first->printed("primary"));
-        first.emplace(probe); // the one killed left its lock and socket files behind
-        QVERIFY(first->printed("primary"));
+        QVERIFY(Child(probe).printed("primary")); // then killed: its lock and socket stay behind
+        Child first(probe);
+        QVERIFY(first.printed("primary"));
         const QTemporaryDir elsewhere;
         QVERIFY(QFile::copy(probe, elsewhere.path() + "/probe"));
         Child other(elsewhere.path() + "/probe");
         QVERIFY(other.printed("primary"));
-
         const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
         for (const QFileInfo& entry : runtime.entryInfoList(QDir::System)) {
             QLocalSocket socket;
@@ -62,9 +57,9 @@ private Q_SLOTS:
             Child next(probe);
             QVERIFY(next.endsCleanly());
             QCOMPARE(next.readAllStandardOutput(), QByteArray("handed-over\n"));
-            QVERIFY(first->printed("message msg", n));
+            QVERIFY(first.printed("message msg", n));
         }
-        QCOMPARE(first->out.count("message"), 2);
+        QCOMPARE(first.out.count("message"), 2);
     }
 
     // The real program: a second start exits at once, and SIGTERM ends it the
@@ -87,8 +82,7 @@ private Q_SLOTS:
         QVERIFY(first.endsCleanly());
         settings.sync();
         QVERIFY(settings.contains("geometry"));
-        QVERIFY(QFileInfo::exists(QDir::homePath() +
-                                  "/.local/share/Orvane Media GmbH/FENK/events.log"));
+        QVERIFY(QDir::home().exists(".local/share/Orvane Media GmbH/FENK/events.log"));
     }
 };
 
