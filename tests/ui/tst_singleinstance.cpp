@@ -42,8 +42,8 @@ private Q_SLOTS:
         Child first(probe);
         QVERIFY(first.printed("primary"));
         const QTemporaryDir elsewhere;
-        QVERIFY(QFile::copy(probe, elsewhere.path() + "/probe"));
-        Child other(elsewhere.path() + "/probe");
+        QVERIFY(QFile::copy(probe, elsewhere.path() + "/singleinstanceprobe"));
+        Child other(elsewhere.path() + "/singleinstanceprobe");
         QVERIFY(other.printed("primary"));
         const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
         for (const QFileInfo& entry : runtime.entryInfoList(QDir::System)) {
