@@ -1,32 +1,22 @@
-// A minimal program on the single-instance application, for the tests: it says
-// on standard output whether it became the first instance or handed over, and
-// counts the messages it receives as the window's tweetTrack() would.
+// The single-instance application alone, for the tests: it says whether it
+// became the first instance or handed over, and prints each message it receives.
 #include "qtsingleapplication.h"
-
-#include <QWidget>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv);
-    if (app.sendMessage(QStringLiteral("msg"), 5000)) {
-        std::puts("handed-over");
-        return 0;
-    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (app.isRunning()) {
-        std::puts("running-elsewhere");
+        std::puts(app.sendMessage(QStringLiteral("msg"), 5000) ? "handed-over" : "refused");
         return 0;
     }
     QWidget window;
     app.setActivationWindow(&window, true);
-    int received = 0;
-    QObject::connect(&app, &QtSingleApplication::messageReceived, &window,
-                     [&received](const QString& message) {
-                         std::printf("tweetTrack %d %s\n", ++received, qPrintable(message));
-                         std::fflush(stdout);
-                     });
+    QObject::connect(
+        &app, &QtSingleApplication::messageReceived, &window,
+        [](const QString& message) { std::printf("message %s\n", qPrintable(message)); });
     std::puts("primary");
-    std::fflush(stdout);
     return app.exec();
 }
