@@ -507,8 +507,11 @@ void MainDlg::start()
     setTrayIconStarted();
     trackView->clear();
     postStartStopMessage(true);
-    if (appSettings.seratoListenerActive())
+    if (appSettings.seratoListenerActive()) {
+        // A database chosen in Preferences counts from this set on.
+        seratoParser->setDatabasePath(appSettings.seratoDatabasePath());
         seratoParser->startWatching(appSettings.seratoDelay() * 1000);
+    }
     sendUserInfo(true);
     createTrackListFile();
     serversRunning = true;
