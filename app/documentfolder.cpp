@@ -9,9 +9,11 @@
 QString ensureDocumentFolder(const QString& documentsLocation, const QString& applicationName)
 {
     const QString path = documentsLocation + QDir::separator() + applicationName;
-    // A folder that cannot be made shows up where it is used: no tracklist can
-    // be written and no former tracklist is marked as copied.
-    if (!QFileInfo(path).isDir() && !QDir().mkdir(path))
+    // The documents folder itself is made too: a fresh account may have none,
+    // and without it no tracklist of a set could be written. A folder that
+    // cannot be made shows up where it is used: no tracklist can be written
+    // and no former tracklist is marked as copied.
+    if (!QFileInfo(path).isDir() && !QDir().mkpath(path))
         qWarning() << "Cannot create the document folder" << path;
     return path;
 }

@@ -188,6 +188,7 @@ private Q_SLOTS:
             "fenk/FENK/D/FENK/a.xml=fenk/Pelmora/D/Pelmora/a.xml|!fenk/FENK/D/FENK/b.xml|"
             "fenk/Pelmora/D/Pelmora/Migrated.log="
             "Copying fenk/Pelmora/D/Pelmora/a.xml to fenk/FENK/D/FENK/a.xml");
+        row("a missing documents folder is made", "new/d", "", "new/d/FENK/");
         // Failed copies leave no marker, so the next start tries again.
         row("a folder in the way", "d", "d/Pelmora/a.xml|d/Pelmora/b.xml|d/FENK/a.xml/x",
             "d/FENK/b.xml=d/Pelmora/b.xml|!d/Pelmora/Migrated.log");
