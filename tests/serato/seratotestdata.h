@@ -1,15 +1,12 @@
 #pragma once
-
 // Builders for synthetic session files, laid out as the writer lays them out:
 // "vrsn" header, then one "oent" chunk per entry holding one "adat" chunk.
-
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QtEndian>
 
 namespace seratotest {
-
 inline QByteArray be32(quint32 v)
 {
     QByteArray out(4, '\0');
@@ -40,7 +37,6 @@ inline QByteArray textField(qint32 id, const QString& text)
 {
     return field(id, utf16be(text));
 }
-
 struct Entry
 {
     qint32 row;
@@ -49,7 +45,6 @@ struct Entry
     QString artist;
     qint32 field48 = 7;
 };
-
 // With the fields a real entry carries around the ones the reader takes.
 inline QByteArray oent(const Entry& e)
 {
@@ -75,5 +70,4 @@ inline QByteArray sessionFile(const QList<Entry>& entries)
         out += oent(e);
     return out;
 }
-
 } // namespace seratotest
