@@ -23,21 +23,11 @@ public:
     {
         QProcess p;
         p.start("python3", {script(), "certs", dir});
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-               p.exitCode() == 0;
-    }
-    // The replies a fresh fake gives.
-    static QJsonObject defaults()
-    {
-        return {{"city", "Berlin"}, {"country", "Germany"}, {"country_code", "DE"},
-                {"version", "1.9"}, {"status", 200},        {"hang", false},
-                {"pad", 0},         {"compact", false},     {"raw", QJsonValue::Null}};
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && !p.exitCode();
     }
     ~FakeWebService()
     {
         m_process.closeWriteChannel(); // the script ends when its input closes
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
         m_process.waitForFinished(5000);
     }
     // certName: "server" (trusted through ca.pem) or "untrusted".
@@ -55,7 +45,7 @@ public:
         return m_port > 0;
     }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    // Changes the replies (keys as in defaults()) and waits until the fake took it.
+    // Changes the replies (keys as in the script) and waits until the fake took it.
     bool configure(const QJsonObject& change)
     {
         const int seen = count("config");
