@@ -111,11 +111,13 @@ private Q_SLOTS:
         std::signal(SIGXFSZ, oldHandler);
         QVERIFY(!written && file.errorString().contains("disk may be full"));
         QCOMPARE(readAll(file.filePath()), before);
-        // Whatever became of the file, the next write holds every track, the failed one too.
-        QStringList all{"2026-12-05T21:03:12", "",          "Röyksopp & <Robyn>",
+        // A hand edit stays; whatever else became of the file, no track is lost,
+        // nor the one that could not be written.
+        QStringList all{"2026-12-05T21:03:12", "",          "Röyksopp & Robyn",
                         "2026-12-05T21:03:13", "Tr&ck <2>", "B"};
         for (const QByteArray& damage :
-             {QByteArray("delete"), QByteArray("chmod"), QByteArray("\x00\xff<<&&", 6),
+             {QByteArray(before).replace("&lt;Robyn&gt;", "Robyn"), QByteArray("delete"),
+              QByteArray("chmod"), QByteArray("\x00\xff<<&&", 6),
               QByteArray("<playlist><date>x</date><track>"),
               QByteArray("<playlist><date>d</date><artist/></playlist>"),
               QByteArray("<playlist><track/><date/><artist/></playlist>")}) {
@@ -125,8 +127,8 @@ private Q_SLOTS:
                         ? disk.setPermissions({})
                         : disk.open(QIODevice::WriteOnly) && disk.write(damage) == damage.size());
             disk.close();
-            QVERIFY2(file.append("C", damage.toHex(), t0, berlin), qPrintable(file.errorString()));
-            all << "2026-12-05T21:03:12" << damage.toHex() << "C";
+            QVERIFY(file.append("C", damage.left(4).toHex(), t0, berlin));
+            all << "2026-12-05T21:03:12" << damage.left(4).toHex() << "C";
             QCOMPARE(onDisk(file.filePath()), all);
         }
         QCOMPARE(QDir(file.folder()).entryList(QDir::Files), QStringList{file.fileName()});
@@ -134,7 +136,6 @@ private Q_SLOTS:
 
     void reports()
     {
-        // Reserved and non-Latin characters; each request waits for the one before.
         FakeWebService service;
         QVERIFY(service.start(m_certs));
         WebServiceClient web(&m_nam, service.host());
