@@ -12,40 +12,31 @@
 // on 127.0.0.1; tests/support/fake_webservice.py documents what it does.
 class FakeWebService
 {
+    static QString script() { return FENK_SOURCE_DIR "/tests/support/fake_webservice.py"; }
+    QProcess m_process;
+    QVector<QJsonObject> m_events;
+    int m_port = 0;
+
 public:
     // Makes ca.pem, server.pem/.key and untrusted.pem/.key in dir.
     static bool makeCertificates(const QString& dir)
     {
         QProcess p;
-        p.start(QStringLiteral("python3"), {script(), QStringLiteral("certs"), dir});
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-               p.exitCode() == 0;
+        p.start("python3", {script(), "certs", dir});
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && !p.exitCode();
     }
-    // The replies a fresh fake gives.
-    static QJsonObject defaults()
-    {
-        return {{"city", "Berlin"}, {"country", "Germany"}, {"country_code", "DE"},
-                {"version", "1.9"}, {"status", 200},        {"hang", false},
-                {"pad", 0},         {"compact", false},     {"raw", QJsonValue::Null}};
-    }
-
     ~FakeWebService()
     {
         m_process.closeWriteChannel(); // the script ends when its input closes
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(5000))
-            m_process.kill();
         m_process.waitForFinished(5000);
     }
-
     // certName: "server" (trusted through ca.pem) or "untrusted".
     bool start(const QString& certDir, const QString& certName = QStringLiteral("server"))
     {
-        const QString base = certDir + QLatin1Char('/') + certName;
+        const QString base = certDir + '/' + certName;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("python3"),
-                        {script(), QStringLiteral("serve"), QStringLiteral("--cert"),
-                         base + QStringLiteral(".pem"), QStringLiteral("--key"),
-                         base + QStringLiteral(".key")});
+        m_process.start("python3",
+                        {script(), "serve", "--cert", base + ".pem", "--key", base + ".key"});
         const QDeadlineTimer deadline(20000);
         while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.waitForStarted())
             m_process.waitForReadyRead(200);
@@ -53,17 +44,14 @@ public:
         m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
         return m_port > 0;
     }
-
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-
-    // Changes the replies (keys as in defaults()) and waits until the fake took it.
+    // Changes the replies (keys as in the script) and waits until the fake took it.
     bool configure(const QJsonObject& change)
     {
-        const int seen = count(QStringLiteral("config"));
+        const int seen = count("config");
         m_process.write(QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n');
-        return QTest::qWaitFor([&] { return count(QStringLiteral("config")) > seen; }, 10000);
+        return QTest::qWaitFor([&] { return count("config") > seen; }, 10000);
     }
-
     // Events of one kind ("request", "config", "tls-failed") so far, in order.
     QVector<QJsonObject> events(const QString& kind = QStringLiteral("request"))
     {
@@ -72,19 +60,9 @@ public:
             m_events.append(QJsonDocument::fromJson(m_process.readLine()).object());
         QVector<QJsonObject> result;
         for (const QJsonObject& e : qAsConst(m_events))
-            if (e.value(QStringLiteral("event")).toString() == kind)
+            if (e.value("event").toString() == kind)
                 result.append(e);
         return result;
     }
     int count(const QString& kind = QStringLiteral("request")) { return events(kind).size(); }
-
-private:
-    static QString script()
-    {
-        return QStringLiteral(FENK_SOURCE_DIR "/tests/support/fake_webservice.py");
-    }
-
-    QProcess m_process;
-    QVector<QJsonObject> m_events;
-    int m_port = 0;
 };

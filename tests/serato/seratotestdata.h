@@ -1,38 +1,30 @@
 #pragma once
-
 // Builders for synthetic session files, laid out as the writer lays them out:
 // "vrsn" header, then one "oent" chunk per entry holding one "adat" chunk.
-
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QString>
 #include <QtEndian>
 
 namespace seratotest {
-
 inline QByteArray be32(quint32 v)
 {
     QByteArray out(4, '\0');
     qToBigEndian(v, reinterpret_cast<uchar*>(out.data()));
     return out;
 }
-
 inline QByteArray chunk(const QByteArray& tag, const QByteArray& payload)
 {
     return tag + be32(quint32(payload.size())) + payload;
 }
-
 inline QByteArray field(qint32 id, const QByteArray& value)
 {
     return be32(quint32(id)) + be32(quint32(value.size())) + value;
 }
-
 inline QByteArray intField(qint32 id, qint32 value)
 {
     return field(id, be32(quint32(value)));
 }
-
 // UTF-16BE with the terminating U+0000, as the writer stores text.
 inline QByteArray utf16be(const QString& text)
 {
@@ -41,12 +33,10 @@ inline QByteArray utf16be(const QString& text)
         out += char(c.unicode() >> 8) + QByteArray(1, char(c.unicode() & 0xff));
     return out + QByteArray(2, '\0');
 }
-
 inline QByteArray textField(qint32 id, const QString& text)
 {
     return field(id, utf16be(text));
 }
-
 struct Entry
 {
     qint32 row;
@@ -55,7 +45,6 @@ struct Entry
     QString artist;
     qint32 field48 = 7;
 };
-
 // With the fields a real entry carries around the ones the reader takes.
 inline QByteArray oent(const Entry& e)
 {
@@ -70,12 +59,10 @@ inline QByteArray oent(const Entry& e)
               textField(51, "8A");
     return chunk("oent", chunk("adat", fields));
 }
-
 inline QByteArray header()
 {
     return chunk("vrsn", utf16be("1.0/Serato Scratch LIVE Review").chopped(2));
 }
-
 inline QByteArray sessionFile(const QList<Entry>& entries)
 {
     QByteArray out = header();
@@ -83,26 +70,4 @@ inline QByteArray sessionFile(const QList<Entry>& entries)
         out += oent(e);
     return out;
 }
-
-// Offsets just past each top-level chunk (the header and every "oent").
-inline QList<int> topLevelEnds(const QByteArray& data)
-{
-    QList<int> ends;
-    int pos = 0;
-    while (data.size() - pos >= 8) {
-        const auto length = qFromBigEndian<quint32>(data.constData() + pos + 4);
-        if (length > quint32(data.size() - pos - 8))
-            break;
-        pos += 8 + int(length);
-        ends.append(pos);
-    }
-    return ends;
-}
-
-inline QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace seratotest
