@@ -4,6 +4,7 @@
 // to the Twitter account's worker, sent the track report and written the
 // tracklist. A receiver connected after the window's handlers marks the end:
 // queued reports run in the order their connections were made.
+#include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "sourceclient.h"
 #include "testhome.h"
@@ -116,14 +117,9 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
     QCoreApplication::setApplicationName(QStringLiteral("FENK"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
-    // No PIN dialog: the account stays unauthorized, posts fail at the socket.
-    TwitClient::DesktopHooks offline;
-    offline.askPin = [](const QString&, const QString&, bool* ok) {
-        *ok = false;
-        return QString();
-    };
-    offline.openUrl = [](const QUrl&) {};
-    TwitClient::setDesktopHooks(offline);
+    // Every PIN dialog is cancelled: the account stays unauthorized, posts fail
+    // at a closed local port.
+    const OfflineTwitter offline;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
