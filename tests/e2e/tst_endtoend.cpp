@@ -109,8 +109,9 @@ private Q_SLOTS:
         store.sync();
         QProcess first;
         first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start(fenk, QStringList());
+        first.start(fenk, {"--hidden"}); // as the login's autostart entry starts it
         QVERIFY(first.waitForStarted());
+        QVERIFY(logged("FENK started in the tray, its window hidden"));
         QVERIFY(logged("Location: Berlin, Germany (DE)"));
         QVERIFY(logged(QString("Status Traktor: listening on port %1").arg(traktorPort)));
         QVERIFY(logged("Status Twitter: @dj_fenk"));
