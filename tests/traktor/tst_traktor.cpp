@@ -16,16 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
 
-using Report = QPair<QString, QString>;
-using Reports = QList<Report>;
+using Reports = QList<QPair<QString, QString>>;
 
 namespace {
 
@@ -174,8 +169,8 @@ private Q_SLOTS:
         QFETCH(QStringList, records);
         {
             SourceClient client;
-            QVERIFY(client.connectTo(startListener()));
-            QVERIFY(client.send(chunk ? request : request + stream, chunk ? chunk : 1 << 30));
+            QVERIFY(client.connectTo(startListener()) &&
+                    client.send(chunk ? request : request + stream, chunk ? chunk : 1 << 30));
             QCOMPARE(client.receive(okReply.size()), okReply);
             QVERIFY(!chunk || client.send(stream, chunk));
         }
@@ -231,16 +226,15 @@ private Q_SLOTS:
         options.handshake_timeout = std::chrono::milliseconds(200);
         const quint16 port = startListener(options);
         SourceClient client;
-        QVERIFY(client.connectTo(port));
-        client.send(sent, 137); // a refused client may be cut off while it sends
+        // A refused client may be cut off while it sends.
+        QVERIFY(client.connectTo(port) && (client.send(sent, 137) || !replied));
         QCOMPARE(client.receive(okReply.size()), replied ? okReply : QByteArray());
         QVERIFY(client.closedByPeer(3000));
         QTRY_VERIFY2(m_log->text().contains("\tSession 1: " + record + '\n'),
                      qPrintable(m_log->text()));
         SourceClient honest;
-        QVERIFY(honest.connectTo(port));
-        QVERIFY(honest.send(request + track("After", "It", 1002)));
-        QTRY_COMPARE(m_reports.value(m_reports.size() - 1), Report("After", "It"));
+        QVERIFY(honest.connectTo(port) && honest.send(request + track("After", "It", 1002)));
+        QTRY_VERIFY(m_reports.contains({"After", "It"}));
     }
 
     // Silent clients fill every place; a garbage stream and a real source still
@@ -298,10 +292,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, program);
         QFETCH(QString, arguments);
-        if (program == "shout")
-            FENK_REQUIRE_PROGRAM("shout", "libshout-tools");
-        else
-            FENK_REQUIRE_PROGRAM("ffmpeg", "ffmpeg");
+        FENK_REQUIRE_PROGRAM("shout", "libshout-tools"); // both come with scripts/setup
+        FENK_REQUIRE_PROGRAM("ffmpeg", "ffmpeg");
         QProcess peer;
         peer.start(program, arguments.arg(startListener()).split(' '));
         QVERIFY(peer.waitForStarted(10000));
