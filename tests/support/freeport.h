@@ -3,9 +3,8 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
-// A loopback port that was free a moment ago (0 if none could be had). Another
-// process may take it before the test binds it; tests that can, listen on port
-// 0 instead and read the port back.
+// A loopback port that was free a moment ago (0 if none): another process may
+// take it first, so tests that can listen on port 0 and read the port back.
 inline quint16 freePort()
 {
     QTcpServer probe;
