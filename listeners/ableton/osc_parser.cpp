@@ -152,6 +152,11 @@ void osc_parser::feed(const char* data, std::size_t size)
 std::size_t osc_parser::decode(const char* data, std::size_t size)
 {
     std::size_t pos = 0;
+    if (resyncing) {
+        while (pos < size && !startsMessage(data[pos]))
+            ++pos;
+        resyncing = pos == size;
+    }
     while (pos < size) {
         const char* at = data + pos;
         const std::size_t left = size - pos;
@@ -211,6 +216,7 @@ std::size_t osc_parser::skipUndecodable(const char* data, std::size_t size, std:
     std::size_t pos = from;
     while (pos < size && !startsMessage(data[pos]))
         ++pos;
+    resyncing = pos == size;
     return pos;
 }
 

@@ -42,4 +42,7 @@ private:
     std::string carried;
     // Bytes of an oversized framed packet still to be dropped as they arrive.
     std::size_t skipping = 0;
+    // Undecodable bytes ran to the end of a read: the next read goes on
+    // dropping up to a byte that may begin a message, as one whole read would.
+    bool resyncing = false;
 };

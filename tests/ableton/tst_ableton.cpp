@@ -110,6 +110,9 @@ private Q_SLOTS:
                    str("/other") + str(",ibTs") + be(1) + be(3) + "abc\0" + str("x") + str("/x") +
                    str(",q") + tempo(120)
             << QStringList{"tempo:120.000000"};
+        QTest::newRow("noise before a tempo")
+            << QByteArray(5, '\0') + "noise" + QByteArray(3, '\0') + tempo(120)
+            << QStringList{"tempo:120.000000"};
         QTest::newRow("noise, a zero length, an oversized frame, an oversized message")
             << QByteArray(5, '\0') + "noise" + QByteArray(3, '\0') + tempo(120) + be(0) +
                    be(70000) + QByteArray(70000, '/') + tempo(128) +
