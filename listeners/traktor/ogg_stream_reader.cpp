@@ -180,7 +180,9 @@ struct ogg_stream_reader::state
         // Once the comments are in, audio pages need no packet assembly at all.
         if (!commentsTaken)
             takeHeaderPage(page);
-        if (ogg_page_eos(&page)) {
+        // Only the followed stream's own end counts: a stream multiplexed beside
+        // it may end first, and the track must still be read.
+        if (ogg_page_eos(&page) && ogg_page_serialno(&page) == stream.s.serialno) {
             endStream();
             events.stream_ended();
         }

@@ -140,10 +140,10 @@ private Q_SLOTS:
         // The bytes behind the empty line are the stream's first bytes.
         QTest::newRow("request and stream in one send") << m_chain << 0 << m_chainReports << zoe;
 
-        // A second stream in the opening group of BOS pages neither ends the Vorbis
-        // one nor keeps it from being read.
+        // A second stream in the opening group of BOS pages, begun and ended on one
+        // page, neither ends the Vorbis one nor keeps it from being read.
         QList<QByteArray> main = oggtest::pages(track("Main", "A", 601));
-        main.insert(1, oggtest::packetStream(602, 30, false));
+        main.insert(1, oggtest::packetStream(602, 30));
         // An encoder that starts the next track without ending this one.
         QList<QByteArray> first = oggtest::pages(track("First", "A", 401));
         first.removeLast();
