@@ -1,15 +1,13 @@
 #!/usr/bin/env python3
 """A local stand-in for the Twitter REST API, for the client's tests.
 
-  fake_twitter.py certs DIR
-      Makes the authorities ca and other-ca and server.pem/.key (127.0.0.1, by ca).
-  fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [...]
-      Serves HTTPS on 127.0.0.1, prints "PORT <n>", then one JSON line per request
-      with its own verdict on the OAuth 1.0a signature (RFC 5849 section 3). Each
-      JSON line on stdin resets the state and sets the options it names ("_" for
-      "-"). Ends when stdin closes, or after --lifetime seconds.
+  fake_twitter.py certs DIR    the authorities ca and other-ca, server (127.0.0.1, by ca)
+  fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [options]
+      HTTPS on 127.0.0.1: prints "PORT <n>", then one JSON line per request with its own
+      verdict on the OAuth 1.0a signature (RFC 5849 section 3). Each JSON line on stdin
+      resets the state and sets the options it names ("_" for "-").
 """
-import argparse, base64, hashlib, hmac, json, math, os, sys, threading, time  # noqa: E401
+import argparse, base64, hashlib, hmac, json, math, os, re, sys, threading, time  # noqa: E401
 from types import SimpleNamespace
 from urllib.parse import parse_qsl, quote, unquote, urlencode, urlsplit
 
@@ -26,22 +24,29 @@ OPTIONS = {  # name: default
     "reset_in": 60.0,  # seconds from the first 429 until posting resumes
     "refuse_request_token": False,
 }
-FORM = "text/html; charset=utf-8"
-LOCK = threading.Lock()
+FORM, LOCK = "text/html; charset=utf-8", threading.Lock()
+URL = re.compile(r"https?://\S+")
 defaults, state = {}, None
 
 
 def reset(options):
     global state
     o = SimpleNamespace(**dict(defaults, **options))
-    tokens = {o.access_token: ("access", o.access_secret)} if o.access_token else {}
     with LOCK:
-        state = SimpleNamespace(o=o, tokens=tokens, nonces=set(), texts=set(), counter=0, posts=0,
-                                limited_until=None)
+        state = SimpleNamespace(o=o, nonces=set(), texts=set(), counter=0, posts=0, limited=None,
+                                tokens={o.access_token: ("access", o.access_secret)}
+                                if o.access_token else {})
 
 
 def enc(text):
     return quote(text, safe="-._~")
+
+
+def weighted(text):  # as the service counts: a URL 23, CJK and emoji 2
+    light = [(0, 4351), (8192, 8205), (8208, 8223), (8242, 8247)]
+    rest = URL.sub("", text)
+    return 23 * len(URL.findall(text)) + sum(
+        1 if any(a <= ord(c) <= b for a, b in light) else 2 for c in rest)
 
 
 def errors(status, code, message):
@@ -49,29 +54,27 @@ def errors(status, code, message):
 
 
 def problem(status, detail):
-    title = {401: "Unauthorized", 403: "Forbidden"}[status]
-    return status, json.dumps({"title": title, "detail": detail, "status": status,
-                               "type": "about:blank"}), "application/problem+json"
+    return status, json.dumps({"title": {401: "Unauthorized", 403: "Forbidden"}[status],
+                               "detail": detail, "status": status, "type": "about:blank"}), \
+        "application/problem+json"
 
 
-def verify(handler, path, params, body):
-    """Returns the kind of the request's token ("consumer", "request", "access"), or
-    None, and why the request is not properly signed; adds oauth_verifier to params."""
-    headers = handler.headers.get_all("Authorization") or []
-    if len(headers) != 1 or not headers[0].startswith("OAuth "):
-        return None, "expected one OAuth Authorization header"
-    pairs = [item.strip().partition("=") for item in headers[0][6:].split(",") if item.strip()]
-    if any(len(v) < 2 or v[0] != '"' or v[-1] != '"' for _, _, v in pairs):
-        return None, "malformed Authorization header"
-    oauth = [(unquote(k), unquote(v[1:-1])) for k, _, v in pairs]
-    o = dict(oauth)
-    ctype = handler.headers.get("Content-Type", "")
-    kind, secret = ("consumer", "") if "oauth_token" not in o else \
-        state.tokens.get(o["oauth_token"], (None, ""))
-    stamp = o.get("oauth_timestamp", "")
+def verify(headers, method, path, params):
+    """The kind of the request's token ("consumer", "request", "access") or None, and why
+    the request is not properly signed; adds oauth_verifier to params."""
+    header = headers.get_all("Authorization") or []
+    items = [i.strip().partition("=") for i in header[0][6:].split(",") if i.strip()] \
+        if header else []
+    if len(header) != 1 or not header[0].startswith("OAuth ") or \
+            not all(re.fullmatch('"[^"]*"', v) for _, _, v in items):
+        return None, "expected one well-formed OAuth Authorization header"
+    oauth = [(unquote(k), unquote(v[1:-1])) for k, _, v in items]
+    o, stamp, ctype = dict(oauth), dict(oauth).get("oauth_timestamp", ""), headers["Content-Type"]
+    kind, secret = state.tokens.get(o["oauth_token"], (None, "")) if "oauth_token" in o \
+        else ("consumer", "")
     for ok, reason in [
             (len(o) == len(oauth), "repeated header parameter"),
-            (not body or ctype.startswith(("application/json", "application/x-www-form")),
+            (not ctype or ctype.startswith(("application/json", "application/x-www-form")),
              "body neither JSON nor form"),
             (o.get("oauth_consumer_key") == state.o.consumer_key, "unknown consumer key"),
             (o.get("oauth_signature_method") == "HMAC-SHA1", "unsupported signature method"),
@@ -82,10 +85,10 @@ def verify(handler, path, params, body):
             (kind, "unknown token")]:
         if not ok:
             return None, reason
-    host = handler.headers.get("Host", "").lower().removesuffix(":443")
+    host = headers["Host"].lower().removesuffix(":443")
     signed = sorted((enc(k), enc(v)) for k, v in params + oauth
                     if k not in ("oauth_signature", "realm"))
-    base = "&".join([handler.command, enc("https://" + host + path),
+    base = "&".join([method, enc("https://" + host + path),
                      enc("&".join("%s=%s" % kv for kv in signed))])
     key = enc(state.o.consumer_secret) + "&" + enc(secret)
     digest = base64.b64encode(hmac.new(key.encode(), base.encode(), hashlib.sha1).digest())
@@ -101,7 +104,7 @@ def verify(handler, path, params, body):
     return kind, ""
 
 
-def request_token(kind, params):
+def request_token(kind, p):
     if kind != "consumer" or state.o.refuse_request_token:
         return errors(401, 89, "Invalid or expired token.")
     with LOCK:
@@ -112,9 +115,9 @@ def request_token(kind, params):
                            "oauth_callback_confirmed": "true"}), FORM
 
 
-def access_token(kind, params):
+def access_token(kind, p):
     o = state.o
-    if kind != "request" or dict(params).get("oauth_verifier") != o.pin:
+    if kind != "request" or p.get("oauth_verifier") != o.pin:
         return 401, "Invalid oauth_verifier parameter", FORM
     with LOCK:
         state.tokens[o.issue_token] = ("access", o.issue_secret)
@@ -125,78 +128,72 @@ def access_token(kind, params):
 def post(text, v2):
     o, now = state.o, time.time()
     with LOCK:
-        if state.limited_until and now >= state.limited_until:
-            state.limited_until, state.posts = None, 0
-        if not state.limited_until and 0 <= o.post_limit <= state.posts:
-            state.limited_until = math.ceil(now + o.reset_in)
-        limited, duplicate = state.limited_until, text in state.texts
+        if state.limited and now >= state.limited:
+            state.limited, state.posts = None, 0
+        if not state.limited and 0 <= o.post_limit <= state.posts:
+            state.limited = math.ceil(now + o.reset_in)
+        limited, duplicate = state.limited, text in state.texts
         if not limited:
             state.posts += 1
             state.texts.add(text)
     if limited:  # the 24-hour user limit is used up, the 15-minute window is not
-        return 429, "", "text/plain", [("x-rate-limit-remaining", "5"),
-                               ("x-rate-limit-reset", str(int(now) + 900)),
-                               ("x-user-limit-24hour-remaining", "0"),
-                               ("x-user-limit-24hour-reset", str(limited))]
-    if len(text) > 280:
+        return 429, "", "text/plain", [
+            ("x-rate-limit-remaining", "5"), ("x-rate-limit-reset", str(int(now) + 900)),
+            ("x-user-limit-24hour-remaining", "0"), ("x-user-limit-24hour-reset", str(limited))]
+    if weighted(text) > 280:
         return problem(403, "Your Tweet text is too long.")
     if duplicate:
         return problem(403, "You are not allowed to create a Tweet with duplicate content.") \
             if v2 else errors(403, 187, "Status is a duplicate.")
-    return (201 if v2 else 200), json.dumps({"data": {"id": "1", "text": text}} if v2 else
-                                            {"id_str": "1", "text": text})
+    return (201, json.dumps({"data": {"id": "1", "text": text}})) if v2 else \
+        (200, json.dumps({"id_str": "1", "text": text}))
 
 
-def user(o, name):
-    return 200, json.dumps({"id": int(o.user_id), "id_str": o.user_id, "screen_name": name,
-                            "name": "DJ", "description": "x" * o.pad})
+def user(name):
+    return 200, json.dumps({"id": int(state.o.user_id), "id_str": state.o.user_id, "name": "DJ",
+                            "screen_name": name, "description": "x" * state.o.pad})
 
 
 ROUTES = {  # (method, path): reply to a request with this kind of token and parameters
     ("GET", "/oauth/request_token"): request_token,
     ("GET", "/oauth/access_token"): access_token,
-    ("GET", "/1.1/account/verify_credentials.json"): lambda k, p: user(state.o, state.o.screen_name),
-    ("GET", "/1.1/users/show.json"): lambda k, p: user(state.o, dict(p)["screen_name"])
-    if dict(p).get("screen_name") else errors(404, 50, "User not found."),
-    ("POST", "/1.1/statuses/update.json"): lambda k, p: post(dict(p).get("status", ""), False),
+    ("GET", "/1.1/account/verify_credentials.json"): lambda k, p: user(state.o.screen_name),
+    ("GET", "/1.1/users/show.json"): lambda k, p: user(p.get("screen_name", "")),
+    ("POST", "/1.1/statuses/update.json"): lambda k, p: post(p.get("status", ""), False),
     ("GET", "/2/users/me"): lambda k, p: (200, json.dumps({"data": {
         "id": state.o.user_id, "name": "DJ", "username": state.o.screen_name}})),
-    ("POST", "/2/tweets"): lambda k, p: post(dict(p).get("text", ""), True),
+    ("POST", "/2/tweets"): lambda k, p: post(p.get("text", ""), True),
 }
 
 
 class Handler(httpsfake.Handler):
     def answer(self):
         split, body = urlsplit(self.path), self.body()
-        record = {"event": "request", "method": self.command, "path": split.path,
-                  "query": split.query, "body": body.decode("utf-8", "replace")}
+        path = split.path
+        record = {"event": "request", "method": self.command, "path": path}
         if state.o.hang:
-            httpsfake.log(dict(record, status=0, valid=None))
+            httpsfake.log(record)
             time.sleep(state.o.hang)
             self.close_connection = True
             return
-        params = parse_qsl(split.query, keep_blank_values=True)
-        if self.headers.get("Content-Type", "").startswith("application/x-www-form-urlencoded"):
-            params += parse_qsl(body.decode(), keep_blank_values=True)
-        kind, reason = verify(self, split.path, params, body)
-        if split.path == "/2/tweets":
-            try:
-                params.append(("text", json.loads(body).get("text", "")))
-            except (ValueError, AttributeError):
-                pass
-        if split.path in ("/2/tweets", "/1.1/statuses/update.json"):
-            record["status_text"] = dict(params).get("text" if "/2/" in split.path else "status")
-        route = ROUTES.get((self.command, split.path))
-        if split.path.startswith("/1.1/") and state.o.v2_only:
+        form = (self.headers["Content-Type"] or "").startswith("application/x-www-form")
+        params = parse_qsl(split.query + "&" + body.decode() if form else split.query,
+                           keep_blank_values=True)
+        kind, reason = verify(self.headers, self.command, path, params)
+        p = dict(params, **(json.loads(body) if body and not form else {}))
+        if self.command == "POST":
+            record["status_text"] = p.get("status", p.get("text"))
+        route = ROUTES.get((self.command, path))
+        if path.startswith("/1.1/") and state.o.v2_only:
             reply = errors(403, 453, "You currently have access to a subset of X API V2 "
                            "endpoints and limited v1.1 endpoints only.")
         elif not route:
             reply = errors(404, 34, "Sorry, that page does not exist.")
-        elif kind != "access" and not split.path.startswith("/oauth/"):
-            reply = problem(401, "Unauthorized") if "/2/" in split.path else \
+        elif kind != "access" and not path.startswith("/oauth/"):
+            reply = problem(401, "Unauthorized") if path.startswith("/2/") else \
                 errors(401, 89, "Invalid or expired token.")
         else:
-            reply = route(kind, params)
+            reply = route(kind, p)
         httpsfake.log(dict(record, valid=kind is not None, reason=reason, status=reply[0]))
         self.reply(*reply)
 
@@ -213,11 +210,8 @@ def main():
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--lifetime", type=float, default=120.0)
     for name, default in OPTIONS.items():
-        flag = "--" + name.replace("_", "-")
-        if isinstance(default, bool):
-            parser.add_argument(flag, action="store_true")
-        else:
-            parser.add_argument(flag, type=type(default), default=default)
+        kind = {"action": "store_true"} if default is False else {"type": type(default)}
+        parser.add_argument("--" + name.replace("_", "-"), default=default, **kind)
     args = parser.parse_args()
     defaults.update(vars(args))
     reset({})
