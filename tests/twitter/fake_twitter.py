@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
 """A local stand-in for the Twitter REST API, for the client's tests.
 
-  fake_twitter.py certs DIR    the authorities ca and other-ca, server (127.0.0.1, by ca)
-  fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [options]
-      HTTPS on 127.0.0.1: prints "PORT <n>", then one JSON line per request with its own
-      verdict on the OAuth 1.0a signature (RFC 5849 section 3). Each JSON line on stdin
-      resets the state and sets the options it names ("_" for "-").
-"""
+fake_twitter.py certs DIR: the authorities ca and other-ca, server (127.0.0.1, by ca).
+fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [options]:
+HTTPS on 127.0.0.1; prints "PORT <n>", then a JSON line per request with its verdict on
+the OAuth 1.0a signature (RFC 5849 section 3). A JSON line on stdin resets the state and
+sets the options it names ("_" for "-")."""
 import argparse, base64, hashlib, hmac, json, math, os, re, sys, threading, time  # noqa: E401
 from types import SimpleNamespace
 from urllib.parse import parse_qsl, quote, unquote, urlencode, urlsplit
@@ -17,15 +16,14 @@ import httpsfake  # noqa: E402
 OPTIONS = {  # name: default
     "access_token": "", "access_secret": "", "issue_token": "4242-AccessToken",
     "issue_secret": "AccessSecret", "pin": "1234567", "screen_name": "dj_fenk", "user_id": "4242",
-    "hang": 0.0,  # hold every request this long and answer none
-    "pad": 0,  # bytes added to the credentials reply
+    "hang": 0.0, "pad": 0,  # seconds to hold every request unanswered; bytes added to the user
     "v2_only": False,  # v1.1 calls answer 403 with code 453
-    "post_limit": -1,  # posts before 429 (negative: no limit)
-    "reset_in": 60.0,  # seconds from the first 429 until posting resumes
+    "post_limit": -1, "reset_in": 60.0,  # posts before 429 (negative: none), seconds till reset
     "refuse_request_token": False,
 }
 FORM, LOCK = "text/html; charset=utf-8", threading.Lock()
 URL = re.compile(r"https?://\S+")
+DUPLICATE = "You are not allowed to create a Tweet with duplicate content."
 defaults, state = {}, None
 
 
@@ -43,25 +41,21 @@ def enc(text):
 
 
 def weighted(text):  # as the service counts: a URL 23, CJK and emoji 2
-    light = [(0, 4351), (8192, 8205), (8208, 8223), (8242, 8247)]
-    rest = URL.sub("", text)
-    return 23 * len(URL.findall(text)) + sum(
-        1 if any(a <= ord(c) <= b for a, b in light) else 2 for c in rest)
+    light = lambda c: c <= 4351 or 8192 <= c <= 8205 or 8208 <= c <= 8223 or 8242 <= c <= 8247
+    return 23 * len(URL.findall(text)) + sum(1 if light(ord(c)) else 2 for c in URL.sub("", text))
 
 
 def errors(status, code, message):
     return status, json.dumps({"errors": [{"code": code, "message": message}]})
 
 
-def problem(status, detail):
-    return status, json.dumps({"title": {401: "Unauthorized", 403: "Forbidden"}[status],
-                               "detail": detail, "status": status, "type": "about:blank"}), \
-        "application/problem+json"
+def problem(status, title, detail):
+    return status, json.dumps({"title": title, "detail": detail, "status": status,
+                               "type": "about:blank"}), "application/problem+json"
 
 
 def verify(headers, method, path, params):
-    """The kind of the request's token ("consumer", "request", "access") or None, and why
-    the request is not properly signed; adds oauth_verifier to params."""
+    """The kind of token ("consumer", "request", "access", None: badly signed) and why."""
     header = headers.get_all("Authorization") or []
     items = [i.strip().partition("=") for i in header[0][6:].split(",") if i.strip()] \
         if header else []
@@ -141,10 +135,10 @@ def post(text, v2):
             ("x-rate-limit-remaining", "5"), ("x-rate-limit-reset", str(int(now) + 900)),
             ("x-user-limit-24hour-remaining", "0"), ("x-user-limit-24hour-reset", str(limited))]
     if weighted(text) > 280:
-        return problem(403, "Your Tweet text is too long.")
+        return problem(403, "Forbidden", "Your Tweet text is too long.")
     if duplicate:
-        return problem(403, "You are not allowed to create a Tweet with duplicate content.") \
-            if v2 else errors(403, 187, "Status is a duplicate.")
+        return problem(403, "Forbidden", DUPLICATE) if v2 else \
+            errors(403, 187, "Status is a duplicate.")
     return (201, json.dumps({"data": {"id": "1", "text": text}})) if v2 else \
         (200, json.dumps({"id_str": "1", "text": text}))
 
@@ -168,16 +162,12 @@ ROUTES = {  # (method, path): reply to a request with this kind of token and par
 
 class Handler(httpsfake.Handler):
     def answer(self):
-        split, body = urlsplit(self.path), self.body()
-        path = split.path
+        (_, _, path, query, _), body = urlsplit(self.path), self.body()
         record = {"event": "request", "method": self.command, "path": path}
         if state.o.hang:
-            httpsfake.log(record)
-            time.sleep(state.o.hang)
-            self.close_connection = True
-            return
+            return httpsfake.log(record), time.sleep(state.o.hang)
         form = (self.headers["Content-Type"] or "").startswith("application/x-www-form")
-        params = parse_qsl(split.query + "&" + body.decode() if form else split.query,
+        params = parse_qsl(query + "&" + body.decode() if form else query,
                            keep_blank_values=True)
         kind, reason = verify(self.headers, self.command, path, params)
         p = dict(params, **(json.loads(body) if body and not form else {}))
@@ -185,12 +175,11 @@ class Handler(httpsfake.Handler):
             record["status_text"] = p.get("status", p.get("text"))
         route = ROUTES.get((self.command, path))
         if path.startswith("/1.1/") and state.o.v2_only:
-            reply = errors(403, 453, "You currently have access to a subset of X API V2 "
-                           "endpoints and limited v1.1 endpoints only.")
+            reply = errors(403, 453, "You currently have access to limited v1.1 endpoints only.")
         elif not route:
             reply = errors(404, 34, "Sorry, that page does not exist.")
         elif kind != "access" and not path.startswith("/oauth/"):
-            reply = problem(401, "Unauthorized") if path.startswith("/2/") else \
+            reply = problem(401, "Unauthorized", "Unauthorized") if path.startswith("/2/") else \
                 errors(401, 89, "Invalid or expired token.")
         else:
             reply = route(kind, p)
@@ -210,12 +199,11 @@ def main():
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--lifetime", type=float, default=120.0)
     for name, default in OPTIONS.items():
-        kind = {"action": "store_true"} if default is False else {"type": type(default)}
-        parser.add_argument("--" + name.replace("_", "-"), default=default, **kind)
-    args = parser.parse_args()
-    defaults.update(vars(args))
+        parser.add_argument("--" + name.replace("_", "-"), default=default, **(
+            {"action": "store_true"} if default is False else {"type": type(default)}))
+    defaults.update(vars(parser.parse_args()))
     reset({})
-    httpsfake.serve(Handler, args.cert, args.key, args.lifetime, reset)
+    httpsfake.serve(Handler, defaults["cert"], defaults["key"], defaults["lifetime"], reset)
 
 
 if __name__ == "__main__":
