@@ -6,7 +6,8 @@ fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [o
 HTTPS on 127.0.0.1; prints "PORT <n>", then a JSON line per request with its verdict on
 the OAuth 1.0a signature (RFC 5849 section 3). A JSON line on stdin resets the state and
 sets the options it names ("_" for "-")."""
-import argparse, base64, hashlib, hmac, json, math, os, re, sys, threading, time  # noqa: E401
+import argparse, base64, functools, hashlib, hmac, json, math, os, re, sys, threading  # noqa
+import time
 from types import SimpleNamespace
 from urllib.parse import parse_qsl, quote, unquote, urlencode, urlsplit
 
@@ -24,20 +25,15 @@ OPTIONS = {  # name: default
 FORM, LOCK = "text/html; charset=utf-8", threading.Lock()
 URL = re.compile(r"https?://\S+")
 DUPLICATE = "You are not allowed to create a Tweet with duplicate content."
-defaults, state = {}, None
+defaults, state, enc = {}, None, functools.partial(quote, safe="-._~")
 
 
 def reset(options):
     global state
     o = SimpleNamespace(**dict(defaults, **options))
-    with LOCK:
-        state = SimpleNamespace(o=o, nonces=set(), texts=set(), counter=0, posts=0, limited=None,
-                                tokens={o.access_token: ("access", o.access_secret)}
-                                if o.access_token else {})
-
-
-def enc(text):
-    return quote(text, safe="-._~")
+    state = SimpleNamespace(o=o, nonces=set(), texts=set(), counter=0, posts=0, limited=None,
+                            tokens={o.access_token: ("access", o.access_secret)}
+                            if o.access_token else {})
 
 
 def weighted(text):  # as the service counts: a URL 23, CJK and emoji 2
@@ -164,8 +160,11 @@ class Handler(httpsfake.Handler):
     def answer(self):
         (_, _, path, query, _), body = urlsplit(self.path), self.body()
         record = {"event": "request", "method": self.command, "path": path}
-        if state.o.hang:
-            return httpsfake.log(record), time.sleep(state.o.hang)
+        if state.o.hang:  # hold the request, then drop the connection unanswered
+            httpsfake.log(record)
+            time.sleep(state.o.hang)
+            self.close_connection = True
+            return
         form = (self.headers["Content-Type"] or "").startswith("application/x-www-form")
         params = parse_qsl(query + "&" + body.decode() if form else query,
                            keep_blank_values=True)
