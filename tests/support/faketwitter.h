@@ -2,118 +2,76 @@
 
 #include "fenktestconfig.h"
 
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QVector>
 
-// The local HTTPS stand-in for the Twitter API (fake_twitter.py), run as a child
-// process on 127.0.0.1. Every request it saw, with its own verdict on the OAuth
-// signature, comes back as one JSON object.
+// The local HTTPS stand-in for the Twitter API (tests/twitter/fake_twitter.py) as a
+// child process on 127.0.0.1. Every request it saw comes back as one JSON object
+// with the fake's own verdict on its OAuth signature ("valid", "reason").
 class FakeTwitter
 {
 public:
-    static QString script()
-    {
-        return QStringLiteral(FENK_SOURCE_DIR "/tests/twitter/fake_twitter.py");
-    }
+    static constexpr const char* consumerKey = "Qw3ErTy7uIoP9aSdFgH2j";
+    static constexpr const char* consumerSecret = "Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm";
+    static constexpr const char* script = FENK_SOURCE_DIR "/tests/twitter/fake_twitter.py";
 
-    // Makes the throw-away authorities and server certificates in dir.
+    // The authorities ca and other-ca, and server (127.0.0.1, signed by ca), in dir.
     static bool makeCertificates(const QString& dir)
     {
-        QProcess p;
-        p.start(QStringLiteral("python3"), {script(), QStringLiteral("certs"), dir});
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-               p.exitCode() == 0;
+        return QProcess::execute(QStringLiteral("python3"), {script, "certs", dir}) == 0;
     }
 
-    FakeTwitter() = default;
-    FakeTwitter(const FakeTwitter&) = delete;
-    FakeTwitter& operator=(const FakeTwitter&) = delete;
-    ~FakeTwitter() { stop(); }
+    ~FakeTwitter()
+    {
+        m_process.closeWriteChannel(); // the fake ends when its input closes
+        m_process.waitForFinished(5000);
+    }
 
     bool start(const QString& certDir, const QString& certName, const QStringList& extra = {})
     {
-        QStringList args = {script(),
-                            QStringLiteral("serve"),
-                            QStringLiteral("--cert"),
-                            certDir + QLatin1Char('/') + certName + QStringLiteral(".pem"),
-                            QStringLiteral("--key"),
-                            certDir + QLatin1Char('/') + certName + QStringLiteral(".key"),
-                            QStringLiteral("--consumer-key"),
-                            QStringLiteral("Qw3ErTy7uIoP9aSdFgH2j"),
-                            QStringLiteral("--consumer-secret"),
-                            QStringLiteral("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm")};
-        args += extra;
+        const QString cert = certDir + '/' + certName;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("python3"), args);
-        if (!m_process.waitForStarted(10000))
-            return false;
-        const QDeadlineTimer deadline(20000);
-        while (!m_process.canReadLine() && !deadline.hasExpired())
-            m_process.waitForReadyRead(200);
-        const QByteArray line = m_process.readLine().trimmed();
-        if (!line.startsWith("PORT "))
-            return false;
-        m_port = line.mid(5).toInt();
+        m_process.start("python3", QStringList{script, "serve", "--cert", cert + ".pem", "--key",
+                                               cert + ".key", "--consumer-key", consumerKey,
+                                               "--consumer-secret", consumerSecret} +
+                                       extra);
+        const bool up = QTest::qWaitFor([this] { return m_process.canReadLine(); }, 20000);
+        const QByteArray line = up ? m_process.readLine() : QByteArray();
+        m_port = line.startsWith("PORT ") ? line.mid(5).trimmed().toInt() : 0;
         return m_port > 0;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.closeWriteChannel(); // the script ends when its input closes
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    // Resets the fake's state and sets the options named in options (as on the
-    // command line, "_" for "-"); forgets the events seen so far.
+    // Resets the fake and sets the options named (as on its command line, "_" for
+    // "-"); forgets the requests seen so far.
     bool configure(const QJsonObject& options = {})
     {
-        events();
-        m_events.clear();
+        requests();
+        const int confirmed = m_controls + 1;
         m_process.write(QJsonDocument(options).toJson(QJsonDocument::Compact) + '\n');
-        if (!QTest::qWaitFor([&] { return !events().isEmpty(); }, 10000))
-            return false;
-        m_events.clear();
-        return true;
+        const bool done = QTest::qWaitFor([&] { return requests(), m_controls == confirmed; });
+        m_requests.clear();
+        return done;
     }
 
-    int port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
-    // Everything logged so far (requests and failed handshakes), in order.
-    QVector<QJsonObject> events()
+    // The requests logged so far, in order.
+    QVector<QJsonObject> requests()
     {
         m_process.waitForReadyRead(0);
         while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (!line.isEmpty())
-                m_events.append(QJsonDocument::fromJson(line).object());
+            const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
+            if (event["event"] == "request")
+                m_requests.append(event);
+            m_controls += event["event"] == "control";
         }
-        return m_events;
+        return m_requests;
     }
 
-    QVector<QJsonObject> requests()
-    {
-        QVector<QJsonObject> result;
-        for (const QJsonObject& e : events())
-            if (e.value(QStringLiteral("event")).toString() == QLatin1String("request"))
-                result.append(e);
-        return result;
-    }
-
-    // Waits (running the event loop) until at least n requests were logged.
     bool waitForRequests(int n, int timeoutMs = 10000)
     {
         return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
@@ -121,7 +79,8 @@ public:
 
 private:
     QProcess m_process;
-    QVector<QJsonObject> m_events;
+    QVector<QJsonObject> m_requests;
+    int m_controls = 0;
     int m_port = 0;
 };
 
@@ -129,7 +88,6 @@ private:
 inline void useApiHost(const QString& host, const QString& caFile)
 {
     QSettings store;
-    store.setValue(QStringLiteral("advanced/TwitterApiHost"), host);
-    store.setValue(QStringLiteral("advanced/ExtraCaCertificates"), caFile);
-    store.sync();
+    store.setValue("advanced/TwitterApiHost", host);
+    store.setValue("advanced/ExtraCaCertificates", caFile);
 }
