@@ -48,11 +48,11 @@ public:
     // Changes the replies (keys as in the script) and waits until the fake took it.
     bool configure(const QJsonObject& change)
     {
-        const int seen = count("config");
+        const int seen = count("control");
         m_process.write(QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n');
-        return QTest::qWaitFor([&] { return count("config") > seen; }, 10000);
+        return QTest::qWaitFor([&] { return count("control") > seen; }, 10000);
     }
-    // Events of one kind ("request", "config", "tls-failed") so far, in order.
+    // Events of one kind ("request", "control", "tls-failed") so far, in order.
     QVector<QJsonObject> events(const QString& kind = QStringLiteral("request"))
     {
         m_process.waitForReadyRead(0);

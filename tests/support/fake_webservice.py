@@ -1,205 +1,80 @@
 #!/usr/bin/env python3
 """A local stand-in for the maker's web service, for tests.
 
-  fake_webservice.py certs DIR
-      Makes throw-away certificates with the openssl tool: ca.pem (trust it as
-      the extra CA), server.pem/.key (127.0.0.1, signed by ca) and
-      untrusted.pem/.key (127.0.0.1, signed by an unrelated CA).
-
-  fake_webservice.py serve --cert C --key K [--lifetime S]
-      Serves HTTPS on 127.0.0.1 at a free port and prints "PORT <n>". Then:
-      - every request becomes one JSON line on stdout (a failed TLS handshake
-        becomes {"event": "tls-failed", "error": ...}):
-          {"event": "request", "path": "/track.php", "query": "<raw query>",
-           "params": {"ta": "<decoded as the service's PHP would>", ...},
-           "status": 200}
-      - /ip/ip.php answers a property list with City, Country, CountryCode;
-        /version_win.plist one with version; /track.php and /session.php "OK";
-      - each line of JSON written to stdin changes the replies from then on,
-        and is confirmed by {"event": "config", ...} on stdout. Keys:
-          city, country, country_code, version: the values (null leaves a key out);
-          status: HTTP status of every reply (default 200);
-          hang: true to accept requests and never answer;
-          pad: bytes of filler added to the location and version replies;
-          compact: true to write no whitespace between key and string;
-          raw: a text sent as the location and version reply instead.
-      It ends when stdin closes, and after --lifetime seconds at the latest.
-
-Point the program at it with the settings "advanced/ServiceHost" = 127.0.0.1:<n>
-and "advanced/ExtraCaCertificates" = DIR/ca.pem. C++ tests drive it through
-tests/pipeline/fakewebservice.h (start, configure, events).
-"""
-
-import argparse
-import json
-import os
-import ssl
-import subprocess
-import sys
-import threading
-import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+fake_webservice.py certs DIR: ca.pem (trust it as the extra CA), server.pem/.key
+(127.0.0.1, by ca) and untrusted.pem/.key (127.0.0.1, by an unrelated authority).
+fake_webservice.py serve --cert C --key K [--lifetime S]: HTTPS on 127.0.0.1, prints
+"PORT <n>", then one JSON line per request: {"event": "request", "path", "query",
+"params" (decoded as the service's PHP would), "status"}. /ip/ip.php answers a property
+list with City, Country, CountryCode, /version_win.plist one with version, /track.php
+and /session.php "OK". A JSON line on stdin changes the replies from then on
+(confirmed by {"event": "control"}): city, country, country_code, version (null leaves
+the key out); status (of every reply); hang (accept and never answer); pad (filler
+bytes); compact (no whitespace between key and string); raw (the whole reply instead).
+C++ tests drive it through tests/pipeline/fakewebservice.h."""
+import argparse, os, sys, threading, time  # noqa: E401
 from urllib.parse import parse_qsl, urlsplit
 from xml.sax.saxutils import escape
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import httpsfake  # noqa: E402
 
-def openssl(*args):
-    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
-
-
-def make_ca(directory, name):
-    key, pem = (os.path.join(directory, name + ext) for ext in (".key", ".pem"))
-    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-            "-nodes", "-keyout", key, "-out", pem, "-days", "2", "-subj", "/CN=FENK " + name,
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    return key, pem
+LOCK = threading.Lock()
+config = {"city": "Berlin", "country": "Germany", "country_code": "DE", "version": "1.9",
+          "status": 200, "hang": False, "pad": 0, "compact": False, "raw": None, "lifetime": 120}
 
 
-def make_server(directory, name, ca_key, ca_pem):
-    key, csr, pem, ext = (os.path.join(directory, name + e) for e in (".key", ".csr", ".pem", ".ext"))
-    with open(ext, "w") as f:
-        f.write("basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
-                "subjectAltName=IP:127.0.0.1\n")
-    openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-            "-keyout", key, "-out", csr, "-subj", "/CN=" + name)
-    openssl("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
-            "-days", "2", "-extfile", ext, "-out", pem)
+def plist(c, pairs):
+    if c["raw"] is not None:
+        return c["raw"]
+    gap = "" if c["compact"] else "\n    "
+    body = "".join("<key>%s</key>%s<string>%s</string>\n" % (escape(k), gap, escape(v))
+                   for k, v in pairs if v is not None)
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n%s'
+            '</dict>\n</plist>\n<!-- %s -->\n' % (body, "x" * c["pad"]))
 
 
-def make_certs(directory):
-    os.makedirs(directory, exist_ok=True)
-    make_server(directory, "server", *make_ca(directory, "ca"))
-    make_server(directory, "untrusted", *make_ca(directory, "other-ca"))
-
-
-class Service:
-    def __init__(self):
-        self.lock = threading.Lock()
-        self.config = {"city": "Berlin", "country": "Germany", "country_code": "DE",
-                       "version": "1.9", "status": 200, "hang": False, "pad": 0,
-                       "compact": False, "raw": None}
-
-    def emit(self, record):
-        with self.lock:
-            sys.stdout.write(json.dumps(record, ensure_ascii=False) + "\n")
-            sys.stdout.flush()
-
-    def plist(self, pairs):
-        with self.lock:
-            if self.config.get("raw") is not None:
-                return self.config["raw"].encode()
-            gap = "" if self.config["compact"] else "\n    "
-            pad = self.config["pad"]
-        body = "".join("<key>%s</key>%s<string>%s</string>\n" % (escape(k), gap, escape(v))
-                       for k, v in pairs if v is not None)
-        return ('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n%s'
-                '</dict>\n</plist>\n<!-- %s -->\n' % (body, "x" * pad)).encode()
-
-
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
-    def setup(self):
-        super().setup()
-        self.tls_ok = True
-        try:
-            self.request.settimeout(10)
-            self.request.do_handshake()
-            self.request.settimeout(None)
-        except (ssl.SSLError, OSError) as error:
-            self.tls_ok = False
-            self.server.service.emit({"event": "tls-failed", "error": str(error)})
-
-    def handle(self):
-        if self.tls_ok:
-            try:
-                super().handle()
-            except (ssl.SSLError, ConnectionError, TimeoutError):
-                pass
-
-    def do_GET(self):
-        service = self.server.service
+class Handler(httpsfake.Handler):
+    def answer(self):
+        with LOCK:
+            c = dict(config)
         split = urlsplit(self.path)
-        with service.lock:
-            config = dict(service.config)
-        record = {"event": "request", "path": split.path, "query": split.query,
-                  "params": dict(parse_qsl(split.query, keep_blank_values=True)),
-                  "status": 0 if config["hang"] else config["status"]}
-        service.emit(record)
-        if config["hang"]:
-            time.sleep(self.server.lifetime)
+        httpsfake.log({"event": "request", "path": split.path, "query": split.query,
+                       "params": dict(parse_qsl(split.query, keep_blank_values=True)),
+                       "status": 0 if c["hang"] else c["status"]})
+        if c["hang"]:
+            time.sleep(c["lifetime"])
+            self.close_connection = True
             return
-        if split.path == "/ip/ip.php":
-            body = service.plist([("City", config["city"]), ("Country", config["country"]),
-                                  ("CountryCode", config["country_code"])])
-        elif split.path == "/version_win.plist":
-            body = service.plist([("version", config["version"])])
-        elif split.path in ("/track.php", "/session.php"):
-            body = b"OK"
-        else:
-            return self.reply(404, b"not found", "text/plain")
-        self.reply(config["status"], body, "text/xml")
-
-    def reply(self, status, body, content_type):
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+        body = {"/ip/ip.php": lambda: plist(c, [("City", c["city"]), ("Country", c["country"]),
+                                                ("CountryCode", c["country_code"])]),
+                "/version_win.plist": lambda: plist(c, [("version", c["version"])]),
+                "/track.php": lambda: "OK", "/session.php": lambda: "OK"}.get(split.path)
+        if body is None:
+            return self.reply(404, "not found", "text/plain")
+        self.reply(c["status"], body(), "text/xml")
 
 
-class Server(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        pass
-
-
-def serve(args):
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(args.cert, args.key)
-    server = Server(("127.0.0.1", 0), Handler)
-    server.socket = context.wrap_socket(server.socket, server_side=True,
-                                        do_handshake_on_connect=False)
-    server.service = Service()
-    server.lifetime = args.lifetime
-
-    def read_control():
-        for line in sys.stdin:
-            try:
-                change = json.loads(line)
-            except ValueError:
-                continue
-            with server.service.lock:
-                server.service.config.update(change)
-            server.service.emit({"event": "config", **change})
-        os._exit(0)
-
-    def lifetime():
-        time.sleep(args.lifetime)
-        os._exit(1)
-
-    threading.Thread(target=read_control, daemon=True).start()
-    threading.Thread(target=lifetime, daemon=True).start()
-    print("PORT %d" % server.server_address[1], flush=True)
-    server.serve_forever(poll_interval=0.1)
+def control(change):
+    with LOCK:
+        config.update(change)
 
 
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "certs":
-        make_certs(sys.argv[2])
+    if sys.argv[1:2] == ["certs"]:
+        os.makedirs(sys.argv[2], exist_ok=True)
+        for name, ca in [("ca", None), ("server", "ca"), ("other-ca", None),
+                         ("untrusted", "other-ca")]:
+            httpsfake.make_cert(sys.argv[2], name, ca, "IP:127.0.0.1")
         return
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=["serve"])
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     parser.add_argument("--lifetime", type=float, default=120.0)
-    serve(parser.parse_args())
+    args = parser.parse_args()
+    config["lifetime"] = args.lifetime
+    httpsfake.serve(Handler, args.cert, args.key, args.lifetime, control)
 
 
 if __name__ == "__main__":
