@@ -3,6 +3,7 @@
 #include "documentfolder.h"
 #include "eventlogfile.h"
 #include "fenktestconfig.h"
+#include "files.h"
 #include "logcapture.h"
 #include "testhome.h"
 #include "versionnumber.h"
@@ -17,24 +18,11 @@
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList sortedLines(const QString& path)
 {
     QStringList lines = QString::fromUtf8(readFile(path)).split('\n', Qt::SkipEmptyParts);
     lines.sort();
     return lines;
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size();
 }
 
 // One row of a _data() table: its name, then the values of its columns.
