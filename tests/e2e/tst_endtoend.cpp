@@ -71,8 +71,8 @@ private Q_SLOTS:
         FENK_REQUIRE_PROGRAM("python3", "python3");
         FENK_REQUIRE_PROGRAM("openssl", "openssl");
         QTemporaryDir work;
-        QVERIFY(FakeTwitter::makeCertificates(work.path()));
         FakeTwitter twitter;
+        QVERIFY(twitter.makeCertificates(work.path()));
         // An app the service allows only v2: every v1.1 call is refused with code 453.
         QVERIFY(twitter.start(
             work.path(), QStringLiteral("server"),

@@ -35,7 +35,7 @@ class TestPipeline : public QObject
     QNetworkAccessManager m_nam;
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(FakeWebService::makeCertificates(m_certs)); }
+    void initTestCase() { QVERIFY(FakeWebService().makeCertificates(m_certs)); }
 
     void texts_data()
     {

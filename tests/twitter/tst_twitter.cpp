@@ -66,7 +66,7 @@ private Q_SLOTS:
     {
         FENK_REQUIRE_PROGRAM("python3", "python3");
         FENK_REQUIRE_PROGRAM("openssl", "openssl");
-        QVERIFY(FakeTwitter::makeCertificates(m_certs.path()));
+        QVERIFY(m_fake.makeCertificates(m_certs.path()));
         QVERIFY(m_fake.start(
             m_certs.path(), "server",
             {"--lifetime", "600", "--access-token", storedKey, "--access-secret", storedSecret}));

@@ -39,7 +39,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         FENK_REQUIRE_PROGRAM("sqlite3", "sqlite3");
-        QVERIFY(FakeWebService::makeCertificates(m_certs.path()));
+        QVERIFY(m_service.makeCertificates(m_certs.path()));
         QVERIFY(m_service.start(m_certs.path()));
     }
 
