@@ -25,7 +25,6 @@ QStringList sortedLines(const QString& path)
     return lines;
 }
 
-// One row of a _data() table: its name, then the values of its columns.
 template <class... Values> void row(const char* name, const Values&... values)
 {
     (QTest::newRow(name) << ... << values);
@@ -138,12 +137,11 @@ private Q_SLOTS:
         for (const int lines : {5, 15}) {
             const EventLogFile file(folder, 50 * lineSize + lineSize / 2);
             std::thread writers[4];
-            for (std::thread& writer : writers) {
+            for (std::thread& writer : writers)
                 writer = std::thread([&text, lines] {
                     for (int i = 0; i < lines; ++i)
                         event_log::write(text, event_log::info, 1);
                 });
-            }
             for (std::thread& writer : writers)
                 writer.join();
         }

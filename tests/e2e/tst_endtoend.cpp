@@ -25,7 +25,6 @@ QString eventLog()
         readFile(QDir::homePath() + "/.local/share/Orvane Media GmbH/FENK/events.log"));
 }
 
-// Waits until events.log holds the record (the text after the severity).
 bool logged(const QString& record)
 {
     return QTest::qWaitFor([&] { return eventLog().contains(record); }, 15000);
@@ -41,7 +40,6 @@ bool run(const QString& program, const QStringList& args, const QString& input =
     return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-// Broadcasts the tracks (artist, title) as one Ogg chain through shout.
 bool broadcast(const QString& folder, quint16 port, const QList<QStringList>& tracks)
 {
     static int serial = 900;

@@ -10,8 +10,7 @@ list with City, Country, CountryCode, /version_win.plist one with version, /trac
 and /session.php "OK". A JSON line on stdin changes the replies from then on
 (confirmed by {"event": "control"}): city, country, country_code, version (null leaves
 the key out); status (of every reply); hang (accept and never answer); pad (filler
-bytes); compact (no whitespace between key and string); raw (the whole reply instead).
-C++ tests drive it through tests/pipeline/fakewebservice.h."""
+bytes); compact (no whitespace between key and string); raw (the whole reply instead)."""
 import os, sys, threading, time  # noqa: E401
 from urllib.parse import parse_qsl, urlsplit
 from xml.sax.saxutils import escape

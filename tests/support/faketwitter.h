@@ -35,11 +35,6 @@ public:
     // The requests logged since the last configure(), in order.
     QVector<QJsonObject> requests() { return events(QStringLiteral("request"), m_from); }
 
-    bool waitForRequests(int n, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
-    }
-
 private:
     int m_from = 0;
 };

@@ -186,12 +186,7 @@ class Handler(httpsfake.Handler):
         self.reply(*reply)
 
 
-def start(arguments):
-    defaults.update(arguments)
-    reset({})
-    return reset
-
-
 if __name__ == "__main__":
     httpsfake.main(Handler, [("ca", None), ("other-ca", None), ("server", "ca")],
-                   dict(consumer_key=None, consumer_secret=None, **OPTIONS), start)
+                   dict(consumer_key=None, consumer_secret=None, **OPTIONS),
+                   lambda arguments: defaults.update(arguments) or reset({}) or reset)

@@ -26,7 +26,6 @@ class TestMainWindow : public QObject
     QTemporaryDir m_certs;
     FakeWebService m_service;
 
-    // The information box the window has open, if any.
     static QMessageBox* openBox()
     {
         for (QWidget* w : QApplication::topLevelWidgets())
