@@ -3,6 +3,7 @@
 #include "documentfolder.h"
 #include "eventlogfile.h"
 #include "fenktestconfig.h"
+#include "files.h"
 #include "logcapture.h"
 #include "testhome.h"
 #include "versionnumber.h"
@@ -17,12 +18,6 @@
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList sortedLines(const QString& path)
 {
     QStringList lines = QString::fromUtf8(readFile(path)).split('\n', Qt::SkipEmptyParts);
@@ -30,14 +25,6 @@ QStringList sortedLines(const QString& path)
     return lines;
 }
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size();
-}
-
-// One row of a _data() table: its name, then the values of its columns.
 template <class... Values> void row(const char* name, const Values&... values)
 {
     (QTest::newRow(name) << ... << values);
@@ -150,12 +137,11 @@ private Q_SLOTS:
         for (const int lines : {5, 15}) {
             const EventLogFile file(folder, 50 * lineSize + lineSize / 2);
             std::thread writers[4];
-            for (std::thread& writer : writers) {
+            for (std::thread& writer : writers)
                 writer = std::thread([&text, lines] {
                     for (int i = 0; i < lines; ++i)
                         event_log::write(text, event_log::info, 1);
                 });
-            }
             for (std::thread& writer : writers)
                 writer.join();
         }

@@ -1,6 +1,7 @@
 // The package and its desktop files, the autostart entry, life without a tray.
 #include "autostart.h"
 #include "fenktestconfig.h"
+#include "files.h"
 #include "maindlg.h"
 #include "offlinetwitter.h"
 #include "prefsdlg.h"
@@ -24,10 +25,8 @@ int run(const QStringList& command, QByteArray* output)
 
 QString desktopValue(const QString& path, const QString& key)
 {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
     const QRegularExpression line('^' + key + "=(.*)$", QRegularExpression::MultilineOption);
-    return line.match(QString::fromUtf8(file.readAll())).captured(1);
+    return line.match(QString::fromUtf8(readFile(path))).captured(1);
 }
 
 void answerNextQuestion(QMessageBox::StandardButton button)

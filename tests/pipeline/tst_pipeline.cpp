@@ -1,4 +1,5 @@
 #include "fakewebservice.h"
+#include "files.h"
 #include "messages/messagecomposer.h"
 #include "tracklist/tracklistfile.h"
 #include "webservice/webserviceclient.h"
@@ -12,17 +13,11 @@ namespace {
 const TrackListLocation berlin{"Berlin", "Germany", "DE"};
 const QDateTime t0(QDate(2026, 12, 5), QTime(21, 3, 12));
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // date, track, artist, ... of a tracklist, or {"damaged"}.
 QStringList onDisk(const QString& path)
 {
     QVector<TrackListFile::Entry> entries;
-    if (!TrackListFile::readEntries(readAll(path), &entries))
+    if (!TrackListFile::readEntries(readFile(path), &entries))
         return {QStringLiteral("damaged")};
     QStringList values;
     for (const auto& e : entries)
@@ -40,7 +35,7 @@ class TestPipeline : public QObject
     QNetworkAccessManager m_nam;
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(FakeWebService::makeCertificates(m_certs)); }
+    void initTestCase() { QVERIFY(FakeWebService().makeCertificates(m_certs)); }
 
     void texts_data()
     {
@@ -87,19 +82,19 @@ private Q_SLOTS:
         const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml-stylesheet "
                                 "type=\"text/css\" href=\"https://web.example:8443/fenk.css\"?>\n"
                                 "<playlist>\n    <location>\n        <city>";
-        QCOMPARE(readAll(file.filePath()),
+        QCOMPARE(readFile(file.filePath()),
                  head + "Berlin</city>\n        <contry>Germany</contry>\n        <countrycode>DE"
                         "</countrycode>\n    </location>\n    <date>2026-12-05T21:04:13</date>\n"
                         "    <track>T\xEF\xBF\xBD&quot;x&quot;</track>\n"
                         "    <artist>A &amp; &lt;B&gt;</artist>\n</playlist>\n");
         QVERIFY(file.copyTo(dir.path()) && file.clear({}));
-        QCOMPARE(readAll(file.filePath()),
+        QCOMPARE(readFile(file.filePath()),
                  head + "</city>\n        <contry></contry>\n        <countrycode></countrycode>\n"
                         "    </location>\n</playlist>\n");
         QVERIFY(file.append("Röyksopp & <Robyn>", QString(), t0, berlin));
         QVERIFY(file.copyTo(dir.path())); // replaces the first copy
-        const QByteArray before = readAll(file.filePath());
-        QCOMPARE(readAll(dir.filePath(file.fileName())), before);
+        const QByteArray before = readFile(file.filePath());
+        QCOMPARE(readFile(dir.filePath(file.fileName())), before);
         // A file size limit fails the next write as a full disk does, for root too.
         rlimit old{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -110,7 +105,7 @@ private Q_SLOTS:
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
         QVERIFY(!written && file.errorString().contains("disk may be full"));
-        QCOMPARE(readAll(file.filePath()), before);
+        QCOMPARE(readFile(file.filePath()), before);
         // A hand edit stays; whatever else became of the file, no track is lost,
         // nor the one that could not be written.
         QStringList all{"2026-12-05T21:03:12", "",          "Röyksopp & Robyn",
@@ -121,12 +116,10 @@ private Q_SLOTS:
               QByteArray("<playlist><date>x</date><track>"),
               QByteArray("<playlist><date>d</date><artist/></playlist>"),
               QByteArray("<playlist><track/><date/><artist/></playlist>")}) {
-            QFile disk(file.filePath());
-            QVERIFY(damage == "delete" ? disk.remove()
-                    : damage == "chmod"
-                        ? disk.setPermissions({})
-                        : disk.open(QIODevice::WriteOnly) && disk.write(damage) == damage.size());
-            disk.close();
+            const QString path = file.filePath();
+            QVERIFY(damage == "delete"  ? QFile::remove(path)
+                    : damage == "chmod" ? QFile::setPermissions(path, {})
+                                        : writeFile(path, damage));
             QVERIFY(file.append("C", damage.left(4).toHex(), t0, berlin));
             all << "2026-12-05T21:03:12" << damage.left(4).toHex() << "C";
             QCOMPARE(onDisk(file.filePath()), all);

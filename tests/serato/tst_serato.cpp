@@ -1,5 +1,6 @@
 #include "adatchunkparser.h"
 #include "fenktestconfig.h"
+#include "files.h"
 #include "peers.h"
 #include "seratofileparser.h"
 #include "seratotestdata.h"
@@ -17,17 +18,6 @@ namespace {
 const QString live = QStringLiteral("L\u012aVE");
 // The sqlite3 tool is a writer of its own, as Serato is (not waiting for the disk).
 const QStringList writer = {"-bail", "-cmd", "PRAGMA synchronous = OFF"};
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-void writeFile(const QString& path, const QByteArray& data, bool append = false)
-{
-    QFile file(path);
-    QVERIFY(file.open(append ? QIODevice::Append : QIODevice::WriteOnly));
-    QCOMPARE(file.write(data), qint64(data.size()));
-}
 // Offsets just past each top-level chunk.
 QList<int> topLevelEnds(const QByteArray& data)
 {
@@ -72,7 +62,7 @@ class TestSerato : public QObject
 {
     Q_OBJECT
 
-    static QByteArray dataFile(const char* name) { return readAll(data + "serato/" + name); }
+    static QByteArray dataFile(const char* name) { return readFile(data + "serato/" + name); }
     static QByteArray stateText(int row, const char* title)
     {
         return QByteArray::number(row) + "\r\n84\r\n" + title + "\r\nL\xc4\xaaVE\r\n";
@@ -97,9 +87,12 @@ class TestSerato : public QObject
     }
     QString sessionPath(const QString& name) const { return sessions->filePath(name); }
     QString statePath(const char* name) const { return state->filePath(QLatin1String(name)); }
-    QByteArray stateFile(const char* name) const { return readAll(statePath(name)); }
+    QByteArray stateFile(const char* name) const { return readFile(statePath(name)); }
     QStringList stateFiles() const { return QDir(state->path()).entryList(QDir::Files); }
-    static bool makeDb(const QString& f) { return sqlite(f, readAll(data + "serato4/master.sql")); }
+    static bool makeDb(const QString& f)
+    {
+        return sqlite(f, readFile(data + "serato4/master.sql"));
+    }
     std::unique_ptr<SeratoFileParser> makeParser(const QString& database = QString())
     {
         auto parser = std::make_unique<SeratoFileParser>(QDir(sessions->path()), state->path());
@@ -188,7 +181,7 @@ private Q_SLOTS:
         // up deck 1. Deck 4's newest entry has no title: no older one takes its place.
         const QString older = sessionPath(QStringLiteral("1.session"));
         const QString file = sessionPath(QStringLiteral("2.session"));
-        writeFile(older, sessionFile({{20, 1, "Old", "A"}}));
+        QVERIFY(writeFile(older, sessionFile({{20, 1, "Old", "A"}})));
         QFile f(older);
         QVERIFY(f.open(QIODevice::Append) &&
                 f.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
@@ -202,15 +195,15 @@ private Q_SLOTS:
                 [&] { at.append(clock.elapsed()); });
         const int delay = 400;
         parser->startWatching(delay);
-        writeFile(file, sessionFile({{1, 1, "  Padded  ", "\tTabbed "},
-                                     {2, 3, "First", "C"},
-                                     {3, 4, "Lower", "D"},
-                                     {9, 4, "", "No title"}}));
+        QVERIFY(writeFile(file, sessionFile({{1, 1, "  Padded  ", "\tTabbed "},
+                                             {2, 3, "First", "C"},
+                                             {3, 4, "Lower", "D"},
+                                             {9, 4, "", "No title"}})));
         clock.start();
         QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= delay / 2; }));
-        writeFile(file,
-                  oent({4, 2, "Two\nLines", "Smile \U0001F600"}) + oent({5, 3, "Second", "C"}),
-                  true);
+        QVERIFY(writeFile(
+            file, oent({4, 2, "Two\nLines", "Smile \U0001F600"}) + oent({5, 3, "Second", "C"}),
+            QIODevice::Append));
         QTRY_COMPARE(spy.count(), 3);
         const QStringList expected{"1|Tabbed|Padded", "2|Smile \U0001F600|Two Lines", "3|C|Second"};
         QCOMPARE(reports(spy), expected);
@@ -236,11 +229,11 @@ private Q_SLOTS:
         QFETCH(int, posted);
         const QByteArray before = played < 0 ? QByteArray() : stateText(played, "B");
         if (played >= 0)
-            writeFile(statePath("Deck1.lastplayed"), before);
+            QVERIFY(writeFile(statePath("Deck1.lastplayed"), before));
         if (posted >= 0)
-            writeFile(statePath("Deck1.lastposted"), stateText(posted, "B"));
+            QVERIFY(writeFile(statePath("Deck1.lastposted"), stateText(posted, "B")));
         const QString file = sessionPath(QStringLiteral("84.session"));
-        writeFile(file, dataFile("mac24_84_two_decks.session"));
+        QVERIFY(writeFile(file, dataFile("mac24_84_two_decks.session")));
         auto parser = makeParser();
         QSignalSpy spy(parser.get(), &SeratoFileParser::SeratoDataReady);
         parser->startWatching(0);
@@ -249,7 +242,7 @@ private Q_SLOTS:
         QCOMPARE(stateFiles().size(), int(played >= 0) + int(posted >= 0)); // only watching
         QElapsedTimer clock;
         clock.start();
-        writeFile(file, chunk("oren", QByteArray(12, 'x')), true);
+        QVERIFY(writeFile(file, chunk("oren", QByteArray(12, 'x')), QIODevice::Append));
         // Deck 2 (no memory) is reported after deck 1 has been reviewed, at once:
         // the repeat floor is for reviews that found nothing.
         QTRY_VERIFY(reports(spy).value(spy.count() - 1).startsWith('2'));
@@ -326,7 +319,7 @@ private Q_SLOTS:
         QCOMPARE(::mkfifo(QFile::encodeName(db).constData(), 0600), 0);
         QTRY_COMPARE(parser->sourceStatus(), "database " + db + ": not a regular file");
         QVERIFY(QFile::remove(db));
-        writeFile(sessionPath("x"), QByteArray(4096, 'x'));
+        QVERIFY(writeFile(sessionPath("x"), QByteArray(4096, 'x')));
         QVERIFY(replace(sessionPath("x"), db));
         QTRY_COMPARE(parser->sourceStatus(), "database " + db + ": file is not a database");
         QVERIFY(replace(other, db));

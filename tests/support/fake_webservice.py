@@ -10,9 +10,8 @@ list with City, Country, CountryCode, /version_win.plist one with version, /trac
 and /session.php "OK". A JSON line on stdin changes the replies from then on
 (confirmed by {"event": "control"}): city, country, country_code, version (null leaves
 the key out); status (of every reply); hang (accept and never answer); pad (filler
-bytes); compact (no whitespace between key and string); raw (the whole reply instead).
-C++ tests drive it through tests/pipeline/fakewebservice.h."""
-import argparse, os, sys, threading, time  # noqa: E401
+bytes); compact (no whitespace between key and string); raw (the whole reply instead)."""
+import os, sys, threading, time  # noqa: E401
 from urllib.parse import parse_qsl, urlsplit
 from xml.sax.saxutils import escape
 
@@ -60,22 +59,7 @@ def control(change):
         config.update(change)
 
 
-def main():
-    if sys.argv[1:2] == ["certs"]:
-        os.makedirs(sys.argv[2], exist_ok=True)
-        for name, ca in [("ca", None), ("server", "ca"), ("other-ca", None),
-                         ("untrusted", "other-ca")]:
-            httpsfake.make_cert(sys.argv[2], name, ca, "IP:127.0.0.1")
-        return
-    parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["serve"])
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--key", required=True)
-    parser.add_argument("--lifetime", type=float, default=120.0)
-    args = parser.parse_args()
-    config["lifetime"] = args.lifetime
-    httpsfake.serve(Handler, args.cert, args.key, args.lifetime, control)
-
-
 if __name__ == "__main__":
-    main()
+    httpsfake.main(Handler, [("ca", None), ("server", "ca"), ("other-ca", None),
+                             ("untrusted", "other-ca")],
+                   {}, lambda arguments: config.update(lifetime=arguments["lifetime"]) or control)

@@ -13,14 +13,7 @@ class FakeTwitter : public HttpsFake
 public:
     static constexpr const char* consumerKey = "Qw3ErTy7uIoP9aSdFgH2j";
     static constexpr const char* consumerSecret = "Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm";
-    static constexpr const char* script = FENK_SOURCE_DIR "/tests/twitter/fake_twitter.py";
-    FakeTwitter() : HttpsFake(script) {}
-
-    // The authorities ca and other-ca, and server (127.0.0.1, signed by ca), in dir.
-    static bool makeCertificates(const QString& dir)
-    {
-        return HttpsFake::makeCertificates(script, dir);
-    }
+    FakeTwitter() : HttpsFake(FENK_SOURCE_DIR "/tests/twitter/fake_twitter.py") {}
 
     bool start(const QString& certDir, const QString& certName, const QStringList& extra = {})
     {
@@ -41,11 +34,6 @@ public:
 
     // The requests logged since the last configure(), in order.
     QVector<QJsonObject> requests() { return events(QStringLiteral("request"), m_from); }
-
-    bool waitForRequests(int n, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
-    }
 
 private:
     int m_from = 0;

@@ -19,12 +19,14 @@ public:
         m_process.waitForFinished(5000);
     }
 
-    static bool makeCertificates(const QString& script, const QString& dir)
+    // The certificates the script names (an authority ca.pem, server.pem/.key by it, ...).
+    bool makeCertificates(const QString& dir) const
     {
-        return QProcess::execute(QStringLiteral("python3"), {script, "certs", dir}) == 0;
+        return QProcess::execute(QStringLiteral("python3"), {m_script, "certs", dir}) == 0;
     }
 
-    bool start(const QString& certDir, const QString& certName, const QStringList& extra = {})
+    bool start(const QString& certDir, const QString& certName = QStringLiteral("server"),
+               const QStringList& extra = {})
     {
         const QString cert = certDir + '/' + certName;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -9,8 +9,11 @@ Handler: every method calls answer(), which a fake overrides; body() reads the r
 serve(handler, cert, key, lifetime, control): HTTPS on 127.0.0.1 at a free port, prints
     "PORT <n>"; each JSON line on stdin goes to control(dict) and is confirmed by
     {"event": "control"}; exits with 0 when stdin closes, with 1 after lifetime seconds.
+main(handler, certs, options, start): the command line. "certs DIR" makes the (name, ca)
+    certificates; "serve --cert C --key K [--lifetime S]" and an --option per options
+    entry (name: default, None if required) serves with control = start(arguments).
 """
-import json, os, ssl, subprocess, sys, threading  # noqa: E401
+import argparse, json, os, ssl, subprocess, sys, threading  # noqa: E401
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 _lock = threading.Lock()
@@ -82,3 +85,19 @@ def serve(handler, cert, key, lifetime, control):
                      daemon=True).start()
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever(poll_interval=0.1)
+
+
+def main(handler, certs, options, start):
+    if sys.argv[1:2] == ["certs"]:
+        os.makedirs(sys.argv[2], exist_ok=True)
+        for name, ca in certs:
+            make_cert(sys.argv[2], name, ca, "IP:127.0.0.1")
+        return
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode", choices=["serve"])
+    for name, default in dict(cert=None, key=None, lifetime=120.0, **options).items():
+        parser.add_argument("--" + name.replace("_", "-"), default=default, **(
+            {"action": "store_true"} if default is False else {"required": True}
+            if default is None else {"type": type(default)}))
+    args = vars(parser.parse_args())
+    serve(handler, args["cert"], args["key"], args["lifetime"], start(args))

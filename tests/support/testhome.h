@@ -25,12 +25,11 @@ public:
         // The Serato watcher keeps its state under the temporary folder.
         setenv("TMPDIR", (home + "/tmp").constData(), 1);
         unsetenv("XDG_DOCUMENTS_DIR");
-        QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
+        for (const char* folder : {"runtime", "Documents", "tmp"})
+            QDir(m_dir.path()).mkpath(QLatin1String(folder));
         QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                   QFileDevice::ExeOwner);
-        QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
     }
 
     QString path() const { return m_dir.path(); }

@@ -84,7 +84,6 @@ class TestTraktor : public QObject
     // Outlives every listener thread that may echo into it.
     std::ostringstream m_echo;
 
-    // Starts a listener on a port the system picks and returns the port.
     quint16 startListener(ogg_server_options options = {})
     {
         if (options.comment_echo == &std::cout)

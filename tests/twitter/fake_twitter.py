@@ -6,7 +6,7 @@ fake_twitter.py serve --cert C --key K --consumer-key CK --consumer-secret CS [o
 HTTPS on 127.0.0.1; prints "PORT <n>", then a JSON line per request with its verdict on
 the OAuth 1.0a signature (RFC 5849 section 3). A JSON line on stdin resets the state and
 sets the options it names ("_" for "-")."""
-import argparse, base64, functools, hashlib, hmac, json, math, os, re, sys, threading  # noqa
+import base64, functools, hashlib, hmac, json, math, os, re, sys, threading  # noqa
 import time
 from types import SimpleNamespace
 from urllib.parse import parse_qsl, quote, unquote, urlencode, urlsplit
@@ -186,24 +186,7 @@ class Handler(httpsfake.Handler):
         self.reply(*reply)
 
 
-def main():
-    if sys.argv[1:2] == ["certs"]:
-        os.makedirs(sys.argv[2], exist_ok=True)
-        for name, ca in [("ca", None), ("other-ca", None), ("server", "ca")]:
-            httpsfake.make_cert(sys.argv[2], name, ca, "IP:127.0.0.1")
-        return
-    parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["serve"])
-    for name in ("cert", "key", "consumer-key", "consumer-secret"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--lifetime", type=float, default=120.0)
-    for name, default in OPTIONS.items():
-        parser.add_argument("--" + name.replace("_", "-"), default=default, **(
-            {"action": "store_true"} if default is False else {"type": type(default)}))
-    defaults.update(vars(parser.parse_args()))
-    reset({})
-    httpsfake.serve(Handler, defaults["cert"], defaults["key"], defaults["lifetime"], reset)
-
-
 if __name__ == "__main__":
-    main()
+    httpsfake.main(Handler, [("ca", None), ("other-ca", None), ("server", "ca")],
+                   dict(consumer_key=None, consumer_secret=None, **OPTIONS),
+                   lambda arguments: defaults.update(arguments) or reset({}) or reset)

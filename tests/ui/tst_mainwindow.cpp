@@ -26,7 +26,6 @@ class TestMainWindow : public QObject
     QTemporaryDir m_certs;
     FakeWebService m_service;
 
-    // The information box the window has open, if any.
     static QMessageBox* openBox()
     {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -35,28 +34,11 @@ class TestMainWindow : public QObject
         return nullptr;
     }
 
-    // For each request to path the fake has seen from the from-th on, the values of
-    // keys, sorted: parallel connections deliver them in any order.
-    QStringList requests(const QString& path, const QStringList& keys, int from = 0)
-    {
-        QStringList result;
-        for (const QJsonObject& r : m_service.events()) {
-            QStringList values;
-            for (const QString& key : keys)
-                values << r["params"].toObject()[key].toString();
-            if (r["path"] == path)
-                result << values.join(" - ");
-        }
-        result = result.mid(from);
-        result.sort();
-        return result;
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
         FENK_REQUIRE_PROGRAM("sqlite3", "sqlite3");
-        QVERIFY(FakeWebService::makeCertificates(m_certs.path()));
+        QVERIFY(m_service.makeCertificates(m_certs.path()));
         QVERIFY(m_service.start(m_certs.path()));
     }
 
@@ -88,7 +70,7 @@ private Q_SLOTS:
         MainDlg window;
         window.runInstanceCommand("msg");
         QVERIFY(window.isVisible());
-        const int sessions = requests("/session.php", {}).size();
+        const int sessions = m_service.requests("/session.php", {}).size();
         const auto expect = [&](bool on) {
             QCOMPARE(window.isStarted(), on);
             QCOMPARE(window.form().startStopBtn->text(), on ? "Stop" : "Start");
@@ -113,14 +95,14 @@ private Q_SLOTS:
                                 "VALUES (2, '%1', 'R\u00f6yk', 'Tune %1');";
             QCOMPARE(QProcess::execute("sqlite3", {"-bail", db, sql.arg(deck)}), 0);
             QTRY_VERIFY(log.text().contains("Shown: Deck #" + deck + " - " + tune));
-            QTRY_VERIFY(requests("/track.php", {"ta", "tt"}).contains(tune));
+            QTRY_VERIFY(m_service.requests("/track.php", {"ta", "tt"}).contains(tune));
             QTest::mouseClick(window.form().startStopBtn, Qt::LeftButton);
             window.runInstanceCommand("stop");
             expect(false);
             QVERIFY(QFile::exists(window.trackListFolder() + '/' + file)); // one per run
         }
         const QString tail = " - 3 - 1.9"; // Traktor and Serato
-        QTRY_COMPARE(requests("/session.php", {"ts", "sp", "tv"}, sessions),
+        QTRY_COMPARE(m_service.requests("/session.php", {"ts", "sp", "tv"}, sessions),
                      (QStringList{"0" + tail, "0" + tail, "1" + tail, "1" + tail}));
     }
 
