@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <utility>
 
 namespace {
@@ -173,7 +174,9 @@ void TwitClient::storeV2()
 TwitClient::Transfer TwitClient::runOffGuiThread(twitCurl& client,
                                                  const std::function<bool()>& transfer)
 {
-    bool result = false;
+    // Atomic: the hand-over through QThread's own locking is invisible to the
+    // race checker, which sees Qt only from outside.
+    std::atomic<bool> result{false};
     QEventLoop loop;
     const std::unique_ptr<QThread> thread(QThread::create([&] { result = transfer(); }));
     connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
