@@ -1,8 +1,8 @@
 // Renders the main window and each preferences tab to PNG files, for the README.
 // Run it through scripts/screenshots (under Xvfb) with a throw-away HOME.
 #include "maindlg.h"
+#include "offlinetwitter.h"
 #include "prefsdlg.h"
-#include "twitclient.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,16 +20,9 @@ int main(int argc, char* argv[])
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(out);
 
-    // No Twitter account: the PIN dialog is answered with Cancel, and the
-    // service is not asked; posts fail quietly.
-    TwitClient::DesktopHooks offline;
-    offline.askPin = [](const QString&, const QString&, bool* ok) {
-        *ok = false;
-        return QString();
-    };
-    offline.openUrl = [](const QUrl&) {};
-    TwitClient::setDesktopHooks(offline);
-    QSettings().setValue(QStringLiteral("advanced/TwitterApiHost"), QStringLiteral("127.0.0.1:1"));
+    // No Twitter account: every PIN dialog is cancelled and the API is a closed
+    // local port, so nothing is posted.
+    const OfflineTwitter offline;
 
     // A web service that cannot be reached: the start-up checks stay silent.
     QSettings().setValue(QStringLiteral("advanced/ServiceHost"), QStringLiteral("127.0.0.1:1"));

@@ -1,15 +1,39 @@
-#include "../../tests/ableton/oscmessages.h"
 #include "messanger.h"
 #include "osc_parser.h"
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QtEndian>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
+
+// OSC 1.0 pieces: texts padded with NULs to a multiple of four, big-endian numbers.
+QByteArray str(const QByteArray& text)
+{
+    return text + QByteArray(4 - text.size() % 4, '\0');
+}
+QByteArray be(quint32 value)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    qToBigEndian(value, out.data());
+    return out;
+}
+QByteArray tempo(float bpm)
+{
+    quint32 bits;
+    std::memcpy(&bits, &bpm, sizeof bits);
+    return str("/pelmora/ableton/tempo") + str(",f") + be(bits);
+}
+QByteArray clip(int track, const QByteArray& name, int slot, const QByteArray& clipName)
+{
+    return str("/pelmora/ableton/clip") + str(",isis") + be(quint32(track)) + str(name) +
+           be(quint32(slot)) + str(clipName);
+}
 
 // One read as a busy sender would deliver it: tempo and clip messages back to
 // back, about 64 KiB.
@@ -18,9 +42,9 @@ QByteArray busyRead(int& messages)
     QByteArray read;
     messages = 0;
     for (int k = 0; read.size() < 65536 - 128; ++k) {
-        read += (k % 2 == 0) ? oscmsg::tempo(100.0f + float(k % 60))
-                             : oscmsg::clip(k % 8, "Track " + QByteArray::number(k % 50), k % 16,
-                                            "Clip " + QByteArray::number(k % 30));
+        read += (k % 2 == 0) ? tempo(100.0f + float(k % 60))
+                             : clip(k % 8, "Track " + QByteArray::number(k % 50), k % 16,
+                                    "Clip " + QByteArray::number(k % 30));
         ++messages;
     }
     return read;

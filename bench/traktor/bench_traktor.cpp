@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <malloc.h>
 #include <pthread.h>
@@ -29,6 +30,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -37,17 +39,21 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
+// The encoder's arguments for raw mono 16-bit input at 44.1 kHz.
+const QStringList rawMonoInput{"-r", "-C", "1", "-R", "44100"};
+
 // Raw mono 44.1 kHz samples of a tone with noise, so that pages are as dense
 // as with music.
 void writeNoisyTone(const QString& path, int seconds)
 {
     QFile f(path);
     f.open(QIODevice::WriteOnly);
-    QByteArray samples = oggtest::pcm(44100 * seconds);
+    QByteArray samples(2 * 44100 * seconds, Qt::Uninitialized);
     quint32 x = 12345;
-    for (int i = 0; i < samples.size(); ++i) {
+    for (int i = 0; i < samples.size() / 2; ++i) {
         x = x * 1103515245u + 12345u;
-        samples[i] = char(samples[i] ^ char((x >> 16) & 0x3f));
+        const auto tone = static_cast<qint16>(2000.0 * std::sin(i * 0.07));
+        qToLittleEndian<qint16>(qint16(tone ^ ((x >> 16) & 0x3f)), samples.data() + 2 * i);
     }
     f.write(samples);
 }
@@ -66,8 +72,8 @@ struct Material
         QProcess p;
         const QString out = dir.filePath(QStringLiteral("long.ogg"));
         p.start(QStringLiteral("oggenc"),
-                oggtest::rawInput(44100) + QStringList{"-Q", "-s", "77", "-c", "ARTIST=Bench", "-c",
-                                                       "TITLE=Long", "-o", out, rawPath});
+                rawMonoInput + QStringList{"-Q", "-s", "77", "-c", "ARTIST=Bench", "-c",
+                                           "TITLE=Long", "-o", out, rawPath});
         p.waitForFinished(120000);
         QFile f(out);
         f.open(QIODevice::ReadOnly);
@@ -319,11 +325,10 @@ QByteArray setOfTracks(int tracks)
         const QString out = m.dir.filePath(QStringLiteral("short-%1.ogg").arg(k));
         QProcess p;
         p.start(QStringLiteral("oggenc"),
-                oggtest::rawInput(44100) +
-                    QStringList{"-Q", "-q", "0", "-s", QString::number(1000 + k), "-c",
-                                QStringLiteral("ARTIST=Artist number %1").arg(k), "-c",
-                                QStringLiteral("TITLE=Title number %1").arg(k), "-o", out,
-                                rawPath});
+                rawMonoInput + QStringList{"-Q", "-q", "0", "-s", QString::number(1000 + k), "-c",
+                                           QStringLiteral("ARTIST=Artist number %1").arg(k), "-c",
+                                           QStringLiteral("TITLE=Title number %1").arg(k), "-o",
+                                           out, rawPath});
         p.waitForFinished(120000);
         QFile f(out);
         f.open(QIODevice::ReadOnly);

@@ -16,9 +16,10 @@
 // Ogg/Vorbis broadcasts made at test time by the real encoder, and raw pages.
 namespace oggtest {
 
-// One track of silence: a logical stream with the given comments ("TAG=value",
-// UTF-8, in this order), ended by its EOS page. Empty on failure.
-inline QByteArray encode(const QString& folder, const QStringList& comments, int serial)
+// One track of silence (samples at 8 kHz): a logical stream with the given comments
+// ("TAG=value", UTF-8, in this order), ended by its EOS page. Empty on failure.
+inline QByteArray encode(const QString& folder, const QStringList& comments, int serial,
+                         int samples = 4000)
 {
     const QString out = QDir(folder).filePath(QStringLiteral("track-%1.ogg").arg(serial));
     QStringList args{
@@ -28,7 +29,7 @@ inline QByteArray encode(const QString& folder, const QStringList& comments, int
         args << QStringLiteral("-c") << c;
     QProcess p;
     p.start(QStringLiteral("oggenc"), args << QStringLiteral("-"));
-    p.write(QByteArray(8000, '\0'));
+    p.write(QByteArray(2 * samples, '\0'));
     p.closeWriteChannel();
     QFile f(out);
     if (!p.waitForFinished(30000) || p.exitCode() != 0 || !f.open(QIODevice::ReadOnly))
