@@ -92,8 +92,7 @@ MainDlg::MainDlg(QWidget* parent)
     migrateLegacyFolder();
 
     // Created once: a changed session folder takes effect at the next program start.
-    seratoFolder = prefsDlg->seratoSessionDirectory->text();
-    seratoParser = new SeratoFileParser(QDir(seratoFolder));
+    seratoParser = new SeratoFileParser(QDir(prefsDlg->seratoSessionDirectory->text()));
     seratoParser->setDatabasePath(prefsDlg->seratoDatabasePath->text());
 
     webService = new WebServiceClient(networkManager, advanced.serviceHost(), this);
@@ -138,7 +137,8 @@ MainDlg::MainDlg(QWidget* parent)
     connect(prefsDlg->startAtLoginChBox, &QAbstractButton::clicked, this,
             &MainDlg::setStartAtLogin);
     connect(seratoParser, &SeratoFileParser::SeratoDataReady, this, &MainDlg::OnSeratoDataReady);
-    connect(seratoParser, &SeratoFileParser::sourceStatusChanged, this, &MainDlg::setSeratoStatus);
+    connect(seratoParser, &SeratoFileParser::sourceStatusChanged, this,
+            &MainDlg::refreshStatusArea);
     connect(twitClient, &TwitClient::accountStateChanged, this, &MainDlg::setTwitterState);
 
     connect(webService, &WebServiceClient::locationFound, this, &MainDlg::readyReadReplyLocation);
@@ -168,15 +168,12 @@ MainDlg::MainDlg(QWidget* parent)
         fillLocationField = true;
     refreshLocation();
 
-    setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"),
-              appSettings.userName().isEmpty() ? tr("not authorized")
-                                               : QStringLiteral("@") + appSettings.userName());
-    // The account may have settled its state while it was being built.
-    if (!twitClient->accountState().isEmpty())
-        setTwitterState(twitClient->accountState());
-    statusTimer = new QTimer(this);
-    connect(statusTimer, &QTimer::timeout, this, &MainDlg::refreshStatusArea);
-    statusTimer->start(1000);
+    // Until the account's check has answered, the name it had last time.
+    const QString account = twitClient->accountState();
+    setTwitterState(!account.isEmpty() ? account
+                    : appSettings.userName().isEmpty()
+                        ? tr("not authorized")
+                        : QStringLiteral("@") + appSettings.userName());
     refreshStatusArea();
 
     trayIcon->show();
@@ -184,7 +181,6 @@ MainDlg::MainDlg(QWidget* parent)
 
 MainDlg::~MainDlg()
 {
-    statusTimer->stop();
     if (oggThread->isRunning())
         oggThread->stop();
     // From here on a changed port is only stored, even after a failed listen.
@@ -205,8 +201,6 @@ void MainDlg::setUserNameUID(QString name, QString uid)
 {
     appSettings.setUserName(name);
     appSettings.setUid(uid);
-    if (!twitterStateReported && !name.isEmpty())
-        setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), QStringLiteral("@") + name);
 }
 
 QString MainDlg::trackListFolder()
@@ -371,6 +365,7 @@ void MainDlg::saveSettings()
     oggServerRestart();
     oscServerRestart();
     activateTwitter();
+    refreshStatusArea();
     // A crash or a kill later in the run must not lose what the DJ confirmed.
     appSettings.writeNow();
 }
@@ -723,11 +718,6 @@ void MainDlg::trackListFailed(const char* diagnostic)
     refreshStatusArea();
 }
 
-void MainDlg::openInBrowser(const QUrl& url)
-{
-    openOnDesktop(url);
-}
-
 // ---------------------------------------------------------------------------
 // Web service
 
@@ -833,7 +823,7 @@ void MainDlg::showInformation(const QString& text, int buttons, int defaultButto
     if (buttons & QMessageBox::Cancel) {
         connect(box, &QMessageBox::finished, this, [this](int result) {
             if (result == QMessageBox::Ok)
-                openInBrowser(QUrl(QStringLiteral("https://%1/").arg(advanced.webSiteHost())));
+                openOnDesktop(QUrl(QStringLiteral("https://%1/").arg(advanced.webSiteHost())));
         });
     }
     box->open();
@@ -842,15 +832,8 @@ void MainDlg::showInformation(const QString& text, int buttons, int defaultButto
 // ---------------------------------------------------------------------------
 // Status area
 
-void MainDlg::setSeratoStatus(QString text)
-{
-    seratoStatusReported = true;
-    setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), text);
-}
-
 void MainDlg::setTwitterState(QString text)
 {
-    twitterStateReported = true;
     setStatus(ui.twitterStatusLbl, QStringLiteral("Twitter"), text);
 }
 
@@ -875,23 +858,9 @@ void MainDlg::refreshStatusArea()
         traktor = tr("starting on port %1").arg(icecastPort);
     setStatus(ui.traktorStatusLbl, QStringLiteral("Traktor"), traktor);
 
-    if (!seratoStatusReported) {
-        // The home folder as "~", so the line fits.
-        QString shownFolder = QDir::cleanPath(seratoFolder);
-        const QString home = QDir::homePath();
-        if (shownFolder.startsWith(home + QLatin1Char('/')))
-            shownFolder = QLatin1Char('~') + shownFolder.mid(home.size());
-        QString serato;
-        if (!appSettings.seratoListenerActive())
-            serato = tr("switched off in Preferences");
-        else if (!QFileInfo(seratoFolder).isDir())
-            serato = tr("folder %1 is missing").arg(shownFolder);
-        else if (serversRunning)
-            serato = tr("watching folder %1").arg(shownFolder);
-        else
-            serato = tr("folder %1, watched after Start").arg(shownFolder);
-        setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"), serato);
-    }
+    setStatus(ui.seratoStatusLbl, QStringLiteral("Serato"),
+              appSettings.seratoListenerActive() ? seratoParser->sourceStatus()
+                                                 : tr("switched off in Preferences"));
 
     QString ableton =
         oscListeningPort > 0 ? tr("listening on port %1").arg(oscListeningPort)

@@ -27,7 +27,6 @@ class QAction;
 class QCloseEvent;
 class QMenu;
 class QNetworkAccessManager;
-class QTimer;
 
 // The program's main window and central object: it owns the settings, the
 // preferences dialog, the tray icon, the three listeners and the Twitter account,
@@ -120,9 +119,7 @@ public Q_SLOTS:
     void readyReadReplyLocation(QString city, QString country, QString countryCode);
     void readyReadReplyUpdate(QString version);
 
-    // The status area's Serato and Twitter lines, for the watcher's and the
-    // account's own reports.
-    void setSeratoStatus(QString text);
+    // The status area's Twitter line, for the account's own reports.
     void setTwitterState(QString text);
 
 protected:
@@ -139,7 +136,6 @@ private:
     void updateCheckFailed(const QString& error);
     void finishLocationLookup();
     void showInformation(const QString& text, int buttons, int defaultButton = 0);
-    void openInBrowser(const QUrl& url);
     void start();
     void stop();
     void connectOggPipeline();
@@ -186,7 +182,6 @@ private:
     int oscListeningPort = 0;
     QString oscListenError;
     SeratoFileParser* seratoParser = nullptr;
-    QString seratoFolder;
     TwitClient* twitClient = nullptr;
     bool manualLocationCheck = false;
     bool fillLocationField = false;
@@ -205,8 +200,4 @@ private:
     TrackView* trackView = nullptr;
     QString lastTempo;
     QString lastClip;
-    // Once the watcher or the account report their own state, it wins.
-    bool seratoStatusReported = false;
-    bool twitterStateReported = false;
-    QTimer* statusTimer = nullptr;
 };
