@@ -4,7 +4,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QXmlStreamReader>
 
 #include <utility>
@@ -56,14 +55,18 @@ void WebServiceClient::setTimeout(int ms)
 
 bool WebServiceClient::setExtraCaCertificates(const QString& pemFile)
 {
-    m_extraCa.clear();
+    m_tls = QSslConfiguration::defaultConfiguration();
     if (pemFile.isEmpty())
         return true;
     QFile file(pemFile);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    m_extraCa = QSslCertificate::fromData(file.read(1024 * 1024), QSsl::Pem);
-    return !m_extraCa.isEmpty();
+    const QList<QSslCertificate> extra =
+        QSslCertificate::fromData(file.read(1024 * 1024), QSsl::Pem);
+    if (extra.isEmpty())
+        return false;
+    m_tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
+    return true;
 }
 
 QString WebServiceClient::listenerCode(bool serato, bool traktor, bool ableton)
@@ -103,10 +106,7 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(m_timeoutMs);
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    if (!m_extraCa.isEmpty())
-        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraCa);
-    request.setSslConfiguration(tls);
+    request.setSslConfiguration(m_tls);
     QNetworkReply* reply = m_nam->get(request);
     // Certificate and TLS errors are never ignored: such a request fails, and
     // the first error says why.

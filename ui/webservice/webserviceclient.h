@@ -4,7 +4,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
-#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -80,7 +80,9 @@ private:
     QNetworkAccessManager* m_nam;
     QString m_host;
     int m_timeoutMs = 30000;
-    QList<QSslCertificate> m_extraCa;
+    // Built once: the system's trust store is read from disk, which a track
+    // report on the GUI thread must not do every time.
+    QSslConfiguration m_tls = QSslConfiguration::defaultConfiguration();
     QPointer<QNetworkReply> m_locationReply;
     QPointer<QNetworkReply> m_versionReply;
 };
