@@ -1,5 +1,6 @@
 // The Traktor listener over real sockets: sources made by oggenc, sent by the
 // test's own client, shout and ffmpeg, and hostile clients; the track view.
+#include "freeport.h"
 #include "logcapture.h"
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
@@ -9,6 +10,7 @@
 
 #include "maindlg.h"
 #include "oggthread.h"
+#include "prefsdlg.h"
 #include "quitonsignal.h"
 
 #include <QApplication>
@@ -275,7 +277,8 @@ private Q_SLOTS:
     }
 
     // A 1 MB line is shown shortened, and only once the window is shown; a burst
-    // of tracks is drawn a few times only, newest four first.
+    // of tracks is drawn a few times only, newest four first; a port change
+    // keeps the history.
     void trackView()
     {
         MainDlg window;
@@ -290,6 +293,12 @@ private Q_SLOTS:
             window.showSongMetaDataOnScreen(QString::number(i), "T");
         QTRY_COMPARE(view->toPlainText(), "50 - T\n49 - T\n48 - T\n47 - T");
         QVERIFY2(redraws.count() <= 3, qPrintable(QString::number(redraws.count())));
+        // A port change empties the view only: the next track brings the others back.
+        window.preferences()->icecastPortSpBox->setValue(freePort());
+        window.saveSettings();
+        QCOMPARE(view->toPlainText(), QString());
+        window.showSongMetaDataOnScreen("51", "T");
+        QTRY_COMPARE(view->toPlainText(), "51 - T\n50 - T\n49 - T\n48 - T");
     }
 };
 
