@@ -17,3 +17,14 @@ void Messanger::sendMsg(QStringList items)
 {
     Q_EMIT sendStat(items);
 }
+
+void Messanger::sendMsg(QString artist, QString title, QString mount)
+{
+    Q_EMIT sendStat(artist, title);
+    Q_EMIT sendStat(artist, title, mount);
+}
+
+void Messanger::reportSource(QString mount, QString client, QDateTime since)
+{
+    Q_EMIT sourceChanged(mount, client, since);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -17,9 +18,16 @@ Q_SIGNALS:
     void sendStat(QString);
     void sendStat(QString, QString);
     void sendStat(QStringList);
+    // A broadcast track with the mount it arrived on.
+    void sendStat(QString artist, QString title, QString mount);
+    // A source client came (client names it) or left (client empty) on a mount.
+    void sourceChanged(QString mount, QString client, QDateTime since);
 
 public Q_SLOTS:
     void sendMsg(QString);
     void sendMsg(QString, QString);
     void sendMsg(QStringList);
+    // Emits the two-text report and then the one with the mount.
+    void sendMsg(QString artist, QString title, QString mount);
+    void reportSource(QString mount, QString client, QDateTime since);
 };

@@ -247,5 +247,5 @@ void ogg_session::report_track(const QStringList& comments)
 {
     const track_comments track = track_comments::from(comments);
     if (track.reportable() && hub_ != nullptr)
-        hub_->sendMsg(track.artist, track.title);
+        hub_->sendMsg(track.artist, track.title, QString());
 }
