@@ -6,7 +6,7 @@
 #include "eventlog.h"
 #include "eventlogfile.h"
 #include "instancecommand.h"
-#include "messages/messagecomposer.h"
+#include "messagecomposer.h"
 #include "oggthread.h"
 #include "oscthread.h"
 #include "prefsdlg.h"

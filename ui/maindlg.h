@@ -2,9 +2,9 @@
 
 #include "advancedsettings.h"
 #include "applicationsettings.h"
-#include "tracklist/tracklistfile.h"
+#include "tracklistfile.h"
 #include "ui_maindlg.h"
-#include "webservice/webserviceclient.h"
+#include "webserviceclient.h"
 
 #include <QMap>
 #include <QStringList>

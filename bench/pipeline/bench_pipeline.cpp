@@ -1,5 +1,5 @@
-#include "messages/messagecomposer.h"
-#include "tracklist/tracklistfile.h"
+#include "messagecomposer.h"
+#include "tracklistfile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -9,7 +9,7 @@
 #include "peers.h"
 #include "seratotestdata.h"
 #include "testhome.h"
-#include "tracklist/tracklistfile.h"
+#include "tracklistfile.h"
 
 #include <QProcess>
 #include <QSettings>

@@ -1,8 +1,8 @@
 #include "fakewebservice.h"
 #include "files.h"
-#include "messages/messagecomposer.h"
-#include "tracklist/tracklistfile.h"
-#include "webservice/webserviceclient.h"
+#include "messagecomposer.h"
+#include "tracklistfile.h"
+#include "webserviceclient.h"
 
 #include <QNetworkAccessManager>
 #include <QtTest>
