@@ -3,9 +3,11 @@
 #include "eventlog.h"
 #include "setoutput.h"
 
-void SetOutput::setStarted(const SetController&) {}
+void SetOutput::setStarted(const SetController&)
+{}
 
-void SetOutput::setStopped(const SetController&) {}
+void SetOutput::setStopped(const SetController&)
+{}
 
 namespace {
 void logInfo(const QString& text)
@@ -15,9 +17,9 @@ void logInfo(const QString& text)
 
 QString describe(const Track& track)
 {
-    const QString where = track.deck.isEmpty() ? trackSourceName(track.source)
-                                               : trackSourceName(track.source) +
-                                                     QLatin1Char(' ') + track.deck;
+    const QString where = track.deck.isEmpty()
+                              ? trackSourceName(track.source)
+                              : trackSourceName(track.source) + QLatin1Char(' ') + track.deck;
     return QStringLiteral("%1 - %2 (%3)").arg(track.artist, track.title, where);
 }
 } // namespace

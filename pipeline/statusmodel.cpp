@@ -11,7 +11,8 @@ QString StatusModel::Line::text() const
     return state + QStringLiteral(" \u2014 ") + detail;
 }
 
-StatusModel::StatusModel(QObject* parent) : QObject(parent) {}
+StatusModel::StatusModel(QObject* parent) : QObject(parent)
+{}
 
 int StatusModel::indexOf(const QString& key) const
 {

@@ -85,9 +85,20 @@ QString TrackListFile::filePath() const
     return m_fileName.isEmpty() ? QString() : QDir(m_folder).filePath(m_fileName);
 }
 
-bool TrackListFile::create(const QDateTime& start, const TrackListLocation& location)
+QString TrackListFile::freeFileNameFor(const QString& folder, const QDateTime& start,
+                                       const QStringList& taken)
 {
-    m_fileName = fileNameFor(start);
+    const QString first = fileNameFor(start);
+    QString name = first;
+    const QDir dir(folder);
+    for (int n = 2; taken.contains(name) || dir.exists(name); ++n)
+        name = first.chopped(4) + QStringLiteral(" (%1).xml").arg(n);
+    return name;
+}
+
+bool TrackListFile::create(const QString& fileName, const TrackListLocation& location)
+{
+    m_fileName = fileName;
     m_entries.clear();
     m_unwritten.clear();
     if (!QDir().mkpath(m_folder)) {
@@ -97,22 +108,32 @@ bool TrackListFile::create(const QDateTime& start, const TrackListLocation& loca
     return write(location, m_entries);
 }
 
+TrackListFile::Entry TrackListFile::entryFor(const QString& artist, const QString& track,
+                                             const QDateTime& when)
+{
+    return {dateText(when), xmlSafe(track), xmlSafe(artist)};
+}
+
 bool TrackListFile::append(const QString& artist, const QString& track, const QDateTime& when,
                            const TrackListLocation& location)
+{
+    return append(QVector<Entry>{entryFor(artist, track, when)}, location);
+}
+
+bool TrackListFile::append(const QVector<Entry>& entries, const TrackListLocation& location)
 {
     if (m_fileName.isEmpty()) {
         m_error = QStringLiteral("No tracklist is open");
         return false;
     }
-    const Entry entry{dateText(when), xmlSafe(track), xmlSafe(artist)};
     m_entries = entriesOnDisk();
-    m_entries.append(entry);
+    m_entries += entries;
     if (write(location, m_entries)) {
         m_unwritten.clear();
         return true;
     }
     // Kept for the next write, which may find the old file on disk.
-    m_unwritten.append(entry);
+    m_unwritten += entries;
     return false;
 }
 

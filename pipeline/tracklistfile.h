@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 struct TrackListLocation
@@ -30,16 +31,25 @@ public:
 
     // "dd.MM.yyyy hh.mm.ss.xml" of the local start time.
     static QString fileNameFor(const QDateTime& start);
+    // fileNameFor(start), or with " (2)", " (3)" ... before ".xml" when that name
+    // is taken in folder or by taken: a new set never replaces an earlier file.
+    static QString freeFileNameFor(const QString& folder, const QDateTime& start,
+                                   const QStringList& taken = {});
     // The arrival time as written in a "date" element: local, no zone suffix.
     static QString dateText(const QDateTime& when);
 
-    // Starts a new file for a run begun at start: location, no tracks.
-    // An existing file of the same name is replaced.
-    bool create(const QDateTime& start, const TrackListLocation& location);
+    // Starts a new file of this name: location, no tracks.
+    bool create(const QString& fileName, const TrackListLocation& location);
     // Adds one entry; the location element is rewritten with the current one.
     // When the write fails, the entry is kept and written with the next one.
     bool append(const QString& artist, const QString& track, const QDateTime& when,
                 const TrackListLocation& location);
+    // Entry for one track as it is stored.
+    static Entry entryFor(const QString& artist, const QString& track, const QDateTime& when);
+    // Adds several entries with one write.
+    bool append(const QVector<Entry>& entries, const TrackListLocation& location);
+    // Entries that no write has stored yet.
+    int unwrittenCount() const { return m_unwritten.size(); }
     // Leaves the location and no tracks.
     bool clear(const TrackListLocation& location);
     // Copies the current file into targetFolder under the same name, replacing

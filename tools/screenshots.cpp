@@ -1,7 +1,10 @@
 // Renders the main window and each preferences tab to PNG files, for the README.
 // Run it through scripts/screenshots (under Xvfb) with a throw-away HOME.
+#include "listenercontrol.h"
 #include "maindlg.h"
+#include "messanger.h"
 #include "offlinetwitter.h"
+#include "oscthread.h"
 #include "prefsdlg.h"
 
 #include <QApplication>
@@ -36,20 +39,27 @@ int main(int argc, char* argv[])
     // What the window looks like a few tracks into a set.
     window.form().locationEdit->setText(QStringLiteral("Berlin Germany"));
     window.startStopServers();
-    window.setTwitterState(QStringLiteral("@dj_fenk"));
-    window.showSongMetaDataOnScreen(QStringLiteral("Hüsker Dü"), QStringLiteral("Diane"));
-    window.showSongMetaDataOnScreen(QStringLiteral("Björk"), QStringLiteral("Human Behaviour"));
-    window.OnSeratoDataReady(2, QStringLiteral("LĪVE"), QStringLiteral("Lakini's Juice"));
-    window.showSongMetaDataOnScreen(QStringLiteral("Röyksopp & Robyn"),
-                                    QStringLiteral("Do It Again"));
-    window.sendAbletonTempo(QStringLiteral("124.000000"));
+    window.statusModel().set(QStringLiteral("twitter"), QStringLiteral("@dj_fenk"));
+    SetController& set = window.setController();
+    const QDateTime now = QDateTime::currentDateTime();
+    set.report(Track::broadcast(QStringLiteral("Hüsker Dü"), QStringLiteral("Diane"),
+                                QStringLiteral("/live.ogg"), now));
+    set.report(Track::broadcast(QStringLiteral("Björk"), QStringLiteral("Human Behaviour"),
+                                QStringLiteral("/live.ogg"), now));
+    set.report(Track::serato(2, QStringLiteral("LĪVE"), QStringLiteral("Lakini's Juice"), now, 0));
+    set.report(Track::broadcast(QStringLiteral("Röyksopp & Robyn"), QStringLiteral("Do It Again"),
+                                QStringLiteral("/live.ogg"), now));
+    // The OSC hub, called on this thread, reports at once.
+    Messanger* osc = window.listenerControl()->oscListener()->hub;
+    osc->sendMsg(QStringLiteral("124.000000"));
     PrefsDlg* prefs = window.preferences();
     prefs->show();
 
     int written = 0;
     // The listeners need a moment to open their ports.
     QTimer::singleShot(1500, &window, [&] {
-        window.sendAbletonMetaData({QStringLiteral("Drums"), QStringLiteral("Intro Loop")});
+        osc->sendMsg(QStringList{QStringLiteral("1"), QStringLiteral("Drums"), QStringLiteral("0"),
+                                 QStringLiteral("Intro Loop")});
         if (window.grab().save(out + QStringLiteral("/mainwindow.png")))
             ++written;
         const char* const names[] = {"main", "listeners", "twitter", "messages"};

@@ -2,12 +2,13 @@
 
 #include "advancedsettings.h"
 #include "applicationsettings.h"
-#include "tracklistfile.h"
+#include "postingoutput.h"
+#include "setcontroller.h"
+#include "statusmodel.h"
 #include "ui_maindlg.h"
 #include "webserviceclient.h"
+#include "webserviceoutput.h"
 
-#include <QMap>
-#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QWidget>
@@ -15,24 +16,25 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <string>
 
-class OggThread;
-class OscThread;
+class ListenerControl;
 class PrefsDlg;
 class SeratoFileParser;
+class ServiceChecks;
+class TrackListOutput;
 class TrackView;
+class Tray;
 class TwitClient;
 class QAction;
 class QCloseEvent;
 class QMenu;
 class QNetworkAccessManager;
 
-// The program's main window and central object: it owns the settings, the
-// preferences dialog, the tray icon, the three listeners and the Twitter account,
-// and wires them into the track pipeline. The pipeline's logic lives in the
-// widget-free classes under messages/, tracklist/ and webservice/; the slots
-// here only adapt widgets and settings to them.
+// The program's main window: the form, the tray icon and menu, and the
+// preferences dialog. The set itself (start, stop, the tracks and where they
+// go) is the SetController's; the listeners are the ListenerControl's. The
+// window builds them, adds the outputs in their fixed order, and its slots
+// adapt widgets and settings to them.
 class MainDlg : public QWidget
 {
     Q_OBJECT
@@ -46,35 +48,21 @@ public:
 
     // For the tests and the window's own wiring.
     PrefsDlg* preferences() const { return prefsDlg; }
-    QSystemTrayIcon* systemTrayIcon() const { return trayIcon; }
-    QMenu* systemTrayMenu() const { return trayMenu; }
+    QSystemTrayIcon* systemTrayIcon() const;
+    QMenu* systemTrayMenu() const;
     ApplicationSettings& settings() { return appSettings; }
     Ui::MainDlg& form() { return ui; }
     TwitClient* twitterClient() const { return twitClient; }
     WebServiceClient* webServiceClient() const { return webService; }
-    SeratoFileParser* seratoWatcher() const { return seratoParser; }
-    bool isStarted() const { return serversRunning; }
-    QString currentTrackListFile() const { return trackListFileName; }
-
-    // The now-playing texts, with the hashtag switches of the settings.
-    QString toHashtag(const QString& text) const;
-    QString artistHashtags(const QString& artist) const;
-    QString trackHashtag(const QString& track) const;
-    QMap<int, QString> findArtistSeparators(const QStringList& separators,
-                                            const QString& artist) const;
+    SeratoFileParser* seratoWatcher() const;
+    ListenerControl* listenerControl() const { return listeners; }
+    SetController& setController() { return set; }
+    StatusModel& statusModel() { return status; }
+    TrackListOutput* trackListOutput() const { return trackList; }
+    bool isStarted() const { return set.isStarted(); }
+    QString currentTrackListFile() const;
 
     void activateTwitter();
-    void updateTrackListConnection();
-    void createTrackListFile();
-
-    // What the window asks of the desktop. Tests replace it; an empty member
-    // falls back to the real desktop.
-    struct DesktopHooks
-    {
-        std::function<bool(const QUrl&)> openUrl;
-        std::function<bool()> systemTrayAvailable;
-    };
-    static void setDesktopHooks(DesktopHooks hooks);
 
     // Shows the window, or with hidden leaves only the tray icon. Without a
     // system tray a hidden window is shown after trayWait all the same (a tray
@@ -98,11 +86,6 @@ public Q_SLOTS:
     void setUserNameUID(QString name, QString uid);
 
     void startStopServers();
-    void sendSongMetaDataToCloud(QString artist, QString track);
-    void addToTrackList(QString artist, QString track);
-    void OnSeratoDataReady(int deckNumber, QString artist, QString track);
-    void sendAbletonTempo(QString tempo);
-    void sendAbletonMetaData(QStringList clip);
     void sendMessageToTwitter();
     void refreshRemainedCharackter();
     void setFollowingString();
@@ -111,7 +94,6 @@ public Q_SLOTS:
     void copyToDesktopTrackList();
     void openTrackListFolder();
     void openEventLog();
-    void setStartAtLogin(bool enabled);
 
     void sendUserInfo(bool start);
     void refreshLocation();
@@ -119,37 +101,16 @@ public Q_SLOTS:
     void readyReadReplyLocation(QString city, QString country, QString countryCode);
     void readyReadReplyUpdate(QString version);
 
-    // The status area's Twitter line, for the account's own reports.
-    void setTwitterState(QString text);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Every now-playing text leaves through here.
-    void postNowPlaying(const QString& text);
-    void postStartStopMessage(bool start);
-    WebServiceClient::Identity identity() const;
-    TrackListLocation location() const;
-    void trackListFailed(const char* diagnostic);
-    void locationLookupFailed(const QString& error);
-    void updateCheckFailed(const QString& error);
-    void finishLocationLookup();
-    void showInformation(const QString& text, int buttons, int defaultButton = 0);
-    void start();
-    void stop();
-    void connectOggPipeline();
-
     void showTrackLine(const QString& line);
-    void updateListenerStatusText();
-    QString oggStatusLine() const;
-    void createOggThread(int port);
-    void refreshStatusArea();
-    void setStatus(QLabel* label, const QString& source, const QString& text);
-
+    void setStarted();
+    void setStopped();
+    PostingOutput::Texts postingTexts() const;
     void createTrayIcon();
     void loadSettingsToPrefs();
-    void copyPrefsToSettings();
     void restoreWindowGeometry();
     void storeWindowGeometry();
 
@@ -157,47 +118,22 @@ private:
     const int maxMessageLength = 140;
     QString startText;
     QString stopText;
-    bool serversRunning = false;
-    QString trackListFileName;
-    QSystemTrayIcon* trayIcon = nullptr;
-    QMenu* trayMenu = nullptr;
-    QAction* tweetTrackAction = nullptr;
-    QAction* preferencesAction = nullptr;
-    QAction* openEventLogAction = nullptr;
-    QAction* openTrackListFolderAction = nullptr;
-    QAction* quitAction = nullptr;
+    Tray* tray = nullptr;
     PrefsDlg* prefsDlg = nullptr;
-    OggThread* oggThread = nullptr;
-    // Why the Traktor listener does not listen; empty while it does.
-    QString oggListenError;
-    // The port the Traktor listener has opened; 0 until it reports one.
-    int oggListeningPort = 0;
-    // Set at destruction: the listeners are not restarted any more.
-    bool listenersStopped = false;
-    // The address both listeners bind, read once.
-    std::string listenAddress;
-    OscThread* oscThread = nullptr;
-    // The port the OSC listener has opened, 0 until it reports one, and why it
-    // does not listen; empty while it does.
-    int oscListeningPort = 0;
-    QString oscListenError;
-    SeratoFileParser* seratoParser = nullptr;
     TwitClient* twitClient = nullptr;
-    bool manualLocationCheck = false;
-    bool fillLocationField = false;
-    bool manualUpdateCheck = false;
+    ServiceChecks* serviceChecks = nullptr;
     QNetworkAccessManager* networkManager = nullptr;
     WebServiceClient* webService = nullptr;
-    QString locationCountry;
-    QString locationCity;
-    QString locationCountryCode;
     const AdvancedSettings advanced;
     ApplicationSettings appSettings;
-    std::unique_ptr<TrackListFile> trackListFile;
-    // The last run's file, kept for the status area after Stop.
-    QString lastTrackListPath;
-    QString trackListError;
+    StatusModel status;
+    SetController set;
+    ListenerControl* listeners = nullptr;
     TrackView* trackView = nullptr;
-    QString lastTempo;
-    QString lastClip;
+    // The set's outputs, in the order the set hands them a track.
+    std::unique_ptr<SetOutput> viewOutput;
+    std::unique_ptr<PostingOutput> posting;
+    std::unique_ptr<PostTarget> twitterTarget;
+    std::unique_ptr<WebServiceOutput> reports;
+    TrackListOutput* trackList = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "prefsdlg.h"
 
+#include "autostart.h"
+
 #include <QCloseEvent>
 #include <QFileDialog>
 
@@ -13,6 +15,13 @@ PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
             &PrefsDlg::onListenerPortChanged);
     connect(abeltonPortSpBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &PrefsDlg::onListenerPortChanged);
+    // The autostart entry is the setting itself: written or removed at once.
+    connect(startAtLoginChBox, &QAbstractButton::clicked, this, [this](bool enabled) {
+        Autostart autostart;
+        if (!autostart.setEnabled(enabled))
+            startAtLoginChBox->setChecked(autostart.isEnabled());
+    });
+    startAtLoginChBox->setChecked(Autostart().isEnabled());
     connect(seratoDatabaseBrowseBtn, &QToolButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(
             this, QString(), seratoDatabasePath->text(),
@@ -46,6 +55,13 @@ void PrefsDlg::rebuildStatusText()
         text += QStringLiteral("Listening for OSC on port %1\n").arg(abeltonPortSpBox->value());
     infoLbl->setText(text);
     Q_EMIT listenerSettingsChanged();
+}
+
+void PrefsDlg::showEvent(QShowEvent* event)
+{
+    // The entry may have been removed or added outside FENK since.
+    startAtLoginChBox->setChecked(Autostart().isEnabled());
+    QDialog::showEvent(event);
 }
 
 void PrefsDlg::closeEvent(QCloseEvent* event)

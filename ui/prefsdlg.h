@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCloseEvent;
+class QShowEvent;
 
 // The preferences window. It keeps almost no logic: the main window reads and
 // writes its widgets; the dialog keeps its listener status line current, emits
@@ -32,6 +33,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void rebuildStatusText();

@@ -29,7 +29,7 @@ void BM_AppendThousandthTrackFileChanged(benchmark::State& state)
 {
     QTemporaryDir dir;
     TrackListFile file(dir.path(), QStringLiteral("www.fenk.fm"));
-    if (!file.create(start, location)) {
+    if (!file.create(TrackListFile::fileNameFor(start), location)) {
         state.SkipWithError("cannot create the tracklist");
         return;
     }
@@ -55,7 +55,7 @@ void BM_AppendAfterThousandTracks(benchmark::State& state)
 {
     QTemporaryDir dir;
     TrackListFile file(dir.path(), QStringLiteral("www.fenk.fm"));
-    file.create(start, location);
+    file.create(TrackListFile::fileNameFor(start), location);
     QFile disk(file.filePath());
     disk.open(QIODevice::WriteOnly | QIODevice::Truncate);
     disk.write(file.document(location, longSet(999)));

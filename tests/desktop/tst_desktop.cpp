@@ -2,6 +2,7 @@
 #include "autostart.h"
 #include "fenktestconfig.h"
 #include "files.h"
+#include "desktop.h"
 #include "maindlg.h"
 #include "offlinetwitter.h"
 #include "prefsdlg.h"
@@ -74,7 +75,7 @@ private Q_SLOTS:
     // up after the wait, and closing then asks ("No" keeps the window, "Yes" quits).
     void onTheDesktop()
     {
-        MainDlg::setDesktopHooks({nullptr, [] { return false; }});
+        desktop::setHooks({nullptr, [] { return false; }});
         MainDlg window;
         const QString config = QDir::homePath() + "/elsewhere";
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));

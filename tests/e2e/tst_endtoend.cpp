@@ -100,12 +100,13 @@ private Q_SLOTS:
         QVERIFY(first.waitForStarted());
         QVERIFY(logged("FENK started in the tray, its window hidden"));
         QVERIFY(logged("Location: Berlin, Germany (DE)"));
-        QVERIFY(logged(QString("Status Traktor: listening on port %1").arg(traktorPort)));
+        QVERIFY(logged(QString("Status Broadcast: listening \u2014 port %1").arg(traktorPort)));
         QVERIFY(logged("Status Twitter: @dj_fenk"));
 
         QVERIFY(run(fenk, {"--start"}));
-        QVERIFY(logged("Started; tracklist "));
-        QVERIFY(logged("Status Serato: watching folder " + QDir::toNativeSeparators(sessions)));
+        QVERIFY(logged("Set started"));
+        QVERIFY(
+            logged("Status Serato: watching \u2014 folder " + QDir::toNativeSeparators(sessions)));
         // Three tracks in one broadcast, as Traktor sends them.
         QVERIFY(broadcast(work.path(), traktorPort,
                           {{"DJ Nr 1 & Friend", "Tune #1"},
@@ -119,14 +120,14 @@ private Q_SLOTS:
         const QString abletonAt = QString::number(abletonPort);
         QVERIFY(run("oscsend",
                     {"osc.tcp://127.0.0.1:" + abletonAt, "/pelmora/ableton/tempo", "f", "124"}));
-        QVERIFY(logged("Status Ableton: listening on port " + abletonAt + ", tempo 124"));
+        QVERIFY(logged("tempo 124.000000"));
         QVERIFY(run(fenk, {"--stop"}));
-        QVERIFY(logged("Stopped"));
+        QVERIFY(logged("Set stopped after 4 tracks"));
         // Stopped: shown, but neither posted, reported nor written.
         QVERIFY(broadcast(work.path(), traktorPort, {{"After", "Stop"}}));
         QVERIFY(logged("Shown: After - Stop"));
         QVERIFY(run(fenk, {"--start"}));
-        QTRY_COMPARE_WITH_TIMEOUT(eventLog().count("Started; tracklist "), 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(eventLog().count("Set started"), 2, 15000);
         // Posts, one at a time in order: start, one per track (Serato too), stop,
         // and the second start, which the service turns down as a duplicate.
         const auto posts = [&] {

@@ -77,7 +77,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         TrackListFile file(dir.filePath(QStringLiteral("FENK")), "web.example:8443");
-        QVERIFY(file.create(t0, {}) && file.fileName() == "05.12.2026 21.03.12.xml");
+        QVERIFY(file.create(TrackListFile::fileNameFor(t0), {}) && file.fileName() == "05.12.2026 21.03.12.xml");
         QVERIFY(file.append("A & <B>", "T\u0001\"x\"", t0.addSecs(61), berlin));
         const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml-stylesheet "
                                 "type=\"text/css\" href=\"https://web.example:8443/fenk.css\"?>\n"

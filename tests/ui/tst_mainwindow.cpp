@@ -4,6 +4,7 @@
 #include "fenktestconfig.h"
 #include "freeport.h"
 #include "logcapture.h"
+#include "desktop.h"
 #include "maindlg.h"
 #include "offlinetwitter.h"
 #include "peers.h"
@@ -53,7 +54,7 @@ private Q_SLOTS:
         store.setValue("ableton/Port", freePort());
         store.setValue("serato/SessionDir", QDir::homePath());
         OfflineTwitter::apply();
-        MainDlg::setDesktopHooks({nullptr, [] { return true; }});
+        desktop::setHooks({nullptr, [] { return true; }});
         QVERIFY(m_service.configure({{"hang", false}, {"city", "Berlin"}, {"version", "1.9"}}));
     }
 
@@ -89,7 +90,7 @@ private Q_SLOTS:
             window.runInstanceCommand("start");
             expect(true);
             const QString file = window.currentTrackListFile();
-            QCOMPARE(window.form().trackListStatusLbl->text(), file);
+            QCOMPARE(window.statusModel().text("tracklist"), "writing \u2014 " + file);
             const QString deck = QString::number(run + 3), tune = "R\u00f6yk - Tune " + deck;
             const QString sql = "INSERT INTO history_entry (session_id, deck, artist, name) "
                                 "VALUES (2, '%1', 'R\u00f6yk', 'Tune %1');";
@@ -168,13 +169,14 @@ private Q_SLOTS:
                              "bind: Address already in use\n")
                          .arg(window->settings().icecastPort())
                          .arg(squatter.serverPort()));
-        QTRY_VERIFY(ui.abletonStatusLbl->text().startsWith("not listening"));
+        QTRY_VERIFY(window->statusModel().text("ableton").startsWith("not listening"));
         QDir folder(window->trackListFolder());
         QFile blocker(folder.path());
         QVERIFY(folder.removeRecursively() && blocker.open(QIODevice::WriteOnly));
         LogCapture log;
         window->startStopServers();
-        QVERIFY(ui.trackListStatusLbl->text().contains("NOT WRITTEN") && blocker.remove());
+        QTRY_VERIFY(window->statusModel().text("tracklist").contains("NOT WRITTEN"));
+        QVERIFY(blocker.remove());
         QVERIFY(log.text().contains("not written"));
         QCOMPARE(window->seratoWatcher()->sourceStatus(), "stopped"); // switched off
         const int rows[] = {141, 1, 0, 0, 1, 0, 9, 0, 0, 140, 1, 1};  // length, Twitter, sendable
