@@ -5,13 +5,19 @@
 #include "qtsingleapplication.h"
 #include "quitonsignal.h"
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
     const CommandLine commandLine(app);
     const QString command = commandLine.instanceCommand();
-    if (command == instance_command::quit && !app.isRunning())
+    // Stopping or quitting a FENK that does not run must not start one.
+    if ((command == instance_command::quit || command == instance_command::stop) &&
+        !app.isRunning()) {
+        std::fputs("FENK is not running.\n", stderr);
         return 0;
+    }
     // A hidden start (the login's autostart) never brings a running window up.
     const bool quietStart = commandLine.hidden() && command == instance_command::show;
     if (!quietStart && app.sendMessage(command, 5000))

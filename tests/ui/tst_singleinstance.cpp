@@ -73,6 +73,12 @@ private Q_SLOTS:
         settings.setValue("advanced/TwitterApiHost", "127.0.0.1:1");
         settings.sync();
         const QString fenk = QStringLiteral(FENK_BINARY_DIR "/fenk");
+        for (const char* command : {"--stop", "--quit"}) { // with no FENK to stop: no window
+            QProcess none;
+            none.start(fenk, {command});
+            QVERIFY(none.waitForFinished(10000) && none.exitCode() == 0);
+            QVERIFY(!QDir::home().exists("Documents/FENK"));
+        }
         Child first(fenk);
         // The window makes it while being built, after the signal handlers exist.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QDir::homePath() + "/Documents/FENK").isDir(), 15000);
