@@ -1,7 +1,19 @@
+#include "asioserverthread.h"
 #include "fakewebservice.h"
 #include "files.h"
+#include "freeport.h"
+#include "listenercontrol.h"
+#include "logcapture.h"
 #include "messagecomposer.h"
+#include "oggtestdata.h"
+#include "oggthread.h"
+#include "peers.h"
+#include "postingoutput.h"
+#include "setcontroller.h"
+#include "sourceclient.h"
+#include "statusmodel.h"
 #include "tracklistfile.h"
+#include "tracklistoutput.h"
 #include "webserviceclient.h"
 
 #include <QNetworkAccessManager>
@@ -24,6 +36,31 @@ QStringList onDisk(const QString& path)
         values << e.date << e.track << e.artist;
     return values;
 }
+
+// Writes down what the set told it, into a list it shares with the others.
+struct Recorder : SetOutput, PostTarget
+{
+    Recorder(QStringList& calls, QString name, bool followsStopped = false)
+        : calls(calls), name(std::move(name)), follows(followsStopped)
+    {}
+    void setStarted(const SetController&) override { calls << name + " start"; }
+    void trackPlayed(const Track& t, const SetController&) override
+    {
+        // A broadcast's time is the real clock's; Serato's is the report's less the delay.
+        calls << name + ' ' + t.title +
+                     (t.source == TrackSource::Serato ? '@' + t.startedAt.toString("mm:ss") : "");
+    }
+    void setStopped(const SetController&) override { calls << name + " stop"; }
+    bool followsTracksWhileStopped() const override { return follows; }
+    bool postingActive() const override { return true; }
+    void post(const QString& text, PostKind kind) override
+    {
+        calls << name + ' ' + postKindName(kind) + ": " + text;
+    }
+    QStringList& calls;
+    QString name;
+    bool follows;
+};
 } // namespace
 
 class TestPipeline : public QObject
@@ -77,7 +114,8 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         TrackListFile file(dir.filePath(QStringLiteral("FENK")), "web.example:8443");
-        QVERIFY(file.create(TrackListFile::fileNameFor(t0), {}) && file.fileName() == "05.12.2026 21.03.12.xml");
+        QVERIFY(file.create(TrackListFile::fileNameFor(t0), {}) &&
+                file.fileName() == "05.12.2026 21.03.12.xml");
         QVERIFY(file.append("A & <B>", "T\u0001\"x\"", t0.addSecs(61), berlin));
         const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml-stylesheet "
                                 "type=\"text/css\" href=\"https://web.example:8443/fenk.css\"?>\n"
@@ -125,6 +163,75 @@ private Q_SLOTS:
             QCOMPARE(onDisk(file.filePath()), all);
         }
         QCOMPARE(QDir(file.folder()).entryList(QDir::Files), QStringList{file.fileName()});
+    }
+
+    // One set through the controller: the outputs in their order, tracks outside a
+    // set only shown, a real broadcast after a port change still written, a
+    // burst written whole, a second set in the same second in a file of its own.
+    void aSet()
+    {
+        FENK_REQUIRE_PROGRAM("oggenc", "vorbis-tools");
+        QTemporaryDir dir;
+        LogCapture log;
+        QStringList calls;
+        Recorder view(calls, "view", true), web(calls, "web"), account(calls, "post");
+        StatusModel status;
+        SetController set;
+        set.setClock([] { return t0; });
+        PostingOutput posting(
+            [] { return PostingOutput::Texts{"np", false, true, "#go", "hi", "#end", "bye"}; });
+        posting.addTarget(&account);
+        TrackListOutput trackList(dir.path(), "web.example", &status);
+        for (SetOutput* output :
+             std::initializer_list<SetOutput*>{&view, &posting, &web, &trackList})
+            set.addOutput(output);
+        ListenerControl listeners({0, 0, "127.0.0.1", QDir(dir.path()), false}, &status);
+        QObject::connect(&listeners, &ListenerControl::trackReported, &set, &SetController::report);
+        QSignalSpy listening(listeners.broadcastListener(), &AsioServerThread::listening);
+        listeners.startListening();
+        QVERIFY(listening.count() > 0 || listening.wait(5000));
+        const auto broadcast = [&](quint16 port, const QString& title) {
+            SourceClient source;
+            return source.connectTo(port) &&
+                   source.send("SOURCE /live.ogg HTTP/1.0\r\n\r\n" +
+                               oggtest::encode(dir.path(), {"ARTIST=A", "TITLE=" + title}, 7)) &&
+                   QTest::qWaitFor([&] { return calls.join('|').contains(title); }, 5000);
+        };
+        QVERIFY(broadcast(listening.last().at(0).toInt(), "Before"));
+        QCOMPARE(calls, QStringList{"view Before"});
+        set.start(); // no location: no start post, and the log says why
+        QVERIFY(log.contains("WRN\tNo start message posted: the location is empty"));
+        set.setLocation("Berlin");
+        const QDateTime now = t0.addSecs(120);
+        set.report(Track::serato(2, "S", "Deck", now, 60000));
+        const quint16 port = freePort();
+        listeners.setBroadcastPort(port); // a port change during the set
+        QTRY_COMPARE(status.text("broadcast"), QString("listening \u2014 port %1").arg(port));
+        QVERIFY(broadcast(port, "After"));
+        set.report(Track::broadcast("A", "Stop", "/live.ogg", now));
+        set.stop();
+        QCOMPARE(calls.mid(1, 8),
+                 (QStringList{"view start", "web start", "view Deck@04:12",
+                              "post now playing: np : S - #Deck", "web Deck@04:12", "view After",
+                              "post now playing: np : A - #After", "web After"}));
+        QCOMPARE(calls.mid(12),
+                 (QStringList{"view stop", "post stop: #end bye Berlin", "web stop"}));
+        QCOMPARE(set.history().size(), 3);
+        QVERIFY(trackList.waitForWrites(5000));
+        const QString first = trackList.filePath();
+        QCOMPARE(onDisk(first).mid(1).filter(QRegularExpression("^[A-Z]")),
+                 (QStringList{"After", "A", "Stop", "A"})); // broadcasts only
+        set.start();                                        // the same second: a file of its own
+        QVERIFY(trackList.filePath() != first && trackList.filePath().endsWith(" (2).xml"));
+        for (int i = 0; i < 4000; ++i)
+            set.report(Track::broadcast("A", QString::number(i), "/m", now));
+        set.stop();
+        QVERIFY(trackList.waitForWrites(30000));
+        QCOMPARE(onDisk(trackList.filePath()).size(), 3 * 4000);
+        QCOMPARE(onDisk(first).size(), 6);
+        // A status line is logged when it changes, not each time it is set.
+        QCOMPARE(log.text().count("Status Tracklist: writing"), 2);
+        QCOMPARE(log.text().count("Status Broadcast: listening"), 2);
     }
 
     void reports()
