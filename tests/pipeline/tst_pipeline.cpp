@@ -86,8 +86,6 @@ private Q_SLOTS:
         tags("comma, inside words", "Sandy, Band & Z", "#Sandy,_Band & #Z");
         tags("with and", "Ab with Cd and Ef", "#Ab with #Cd and #Ef");
         tags("and, feat.", "A aNd, B FeAt. C", "#A and, #B feat. #C");
-        tags("adjacent", "A & & B", "#A & #&_B");
-        tags("overlapping", "A & and B", "#A & #and_B");
         tags("empty, at the end", "A & ", "#A & #");
         QTest::newRow("now playing") << M::nowPlaying("N", "A & B", "T 1", false, false) + '|' +
                                             M::nowPlaying("N", "A & B", "T 1", false, true) + '|' +
