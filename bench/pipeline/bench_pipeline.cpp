@@ -1,6 +1,10 @@
 #include "messagecomposer.h"
+#include "setcontroller.h"
 #include "tracklistfile.h"
+#include "tracklistoutput.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -103,6 +107,43 @@ void BM_ComposeNowPlaying(benchmark::State& state)
 }
 BENCHMARK(BM_ComposeNowPlaying);
 
+// A burst of 4,000 short broadcast tracks into a running set: how long the
+// GUI thread is busy handing them over (the set, the tracklist output), and
+// how long until the worker has them all on disk.
+void BM_TrackListBurst(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir dir;
+        SetController set;
+        TrackListOutput trackList(dir.path(), QStringLiteral("www.fenk.fm"), nullptr);
+        set.addOutput(&trackList);
+        set.start();
+        const QDateTime now = QDateTime::currentDateTime();
+        QVector<Track> tracks;
+        for (int i = 0; i < 4000; ++i)
+            tracks.append(Track::broadcast(QStringLiteral("Artist %1").arg(i), QStringLiteral("T"),
+                                           QStringLiteral("/live"), now));
+        state.ResumeTiming();
+        QElapsedTimer gui;
+        gui.start();
+        for (const Track& track : tracks)
+            set.report(track);
+        state.counters["gui_ms"] = double(gui.elapsed());
+        set.stop();
+        if (!trackList.waitForWrites(60000))
+            state.SkipWithError("the writes did not finish");
+        state.counters["all_written_ms"] = double(gui.elapsed());
+    }
+}
+BENCHMARK(BM_TrackListBurst)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

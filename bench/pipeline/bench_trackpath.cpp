@@ -1,9 +1,8 @@
-// The road of one Traktor track through the whole program: from the moment the
-// page holding a new stream's comment header reaches the listener's socket to
-// the moment the window's handlers have shown it, handed the now-playing text
-// to the Twitter account's worker, sent the track report and written the
-// tracklist. A receiver connected after the window's handlers marks the end:
-// queued reports run in the order their connections were made.
+// The road of one broadcast track through the whole program: from the moment
+// the page holding a new stream's comment header reaches the listener's socket
+// to the moment every output of the set has had it: shown, the now-playing
+// text handed to the Twitter account's worker, the track report sent and the
+// tracklist entry handed to its writer. The set's trackPlayed marks the end.
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "sourceclient.h"
@@ -65,11 +64,11 @@ void BM_TraktorTrackToPost(benchmark::State& state)
     window.startStopServers();
     QEventLoop loop;
     int handled = 0;
-    QObject::connect(&window.findChild<OggThread*>()->hub,
-                     QOverload<QString, QString>::of(&Messanger::sendStat), &loop, [&] {
-                         ++handled;
-                         loop.quit();
-                     });
+    // Emitted once every output of the set has had the track.
+    QObject::connect(&window.setController(), &SetController::trackPlayed, &loop, [&] {
+        ++handled;
+        loop.quit();
+    });
 
     SourceClient client;
     const auto deadline = clock_type::now() + std::chrono::seconds(10);
