@@ -15,11 +15,6 @@ void PostingOutput::addTarget(PostTarget* target)
         m_targets.append(target);
 }
 
-void PostingOutput::removeTarget(PostTarget* target)
-{
-    m_targets.removeAll(target);
-}
-
 bool PostingOutput::anyActive() const
 {
     for (const PostTarget* target : m_targets)

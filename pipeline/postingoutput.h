@@ -33,7 +33,6 @@ public:
 
     // Targets are not owned; they are asked in the order they were added.
     void addTarget(PostTarget* target);
-    void removeTarget(PostTarget* target);
     bool anyActive() const;
 
     void setStarted(const SetController& set) override;

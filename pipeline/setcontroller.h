@@ -26,9 +26,8 @@ public:
 
     explicit SetController(QObject* parent = nullptr);
 
-    // Outputs are not owned and must outlive the controller or be removed.
+    // Outputs are not owned and must outlive the controller's last call.
     void addOutput(SetOutput* output);
-    void removeOutput(SetOutput* output);
 
     bool isStarted() const { return m_started; }
     // The running set's start, or the last set's after a stop; null before any.

@@ -5,6 +5,7 @@
 #include "eventlog.h"
 #include "instancecommand.h"
 #include "listenercontrol.h"
+#include "messagecomposer.h"
 #include "prefsdlg.h"
 #include "prefsfields.h"
 #include "servicechecks.h"
@@ -404,7 +405,7 @@ PostingOutput::Texts MainDlg::postingTexts() const
 void MainDlg::refreshRemainedCharackter()
 {
     const QString text = ui.msgTxtEdit->toPlainText();
-    const int left = maxMessageLength - text.size();
+    const int left = MessageComposer::remainingCharacters(text);
     ui.characterLcdNum->display(left);
     ui.sendMsgBtn->setEnabled(left >= 0 && !text.isEmpty() &&
                               prefsDlg->activeTwitChBox->isChecked());

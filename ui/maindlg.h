@@ -115,7 +115,6 @@ private:
     void storeWindowGeometry();
 
     Ui::MainDlg ui;
-    const int maxMessageLength = 140;
     QString startText;
     QString stopText;
     Tray* tray = nullptr;
