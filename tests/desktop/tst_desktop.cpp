@@ -1,8 +1,8 @@
 // The package and its desktop files, the autostart entry, life without a tray.
 #include "autostart.h"
+#include "desktop.h"
 #include "fenktestconfig.h"
 #include "files.h"
-#include "desktop.h"
 #include "maindlg.h"
 #include "offlinetwitter.h"
 #include "prefsdlg.h"

@@ -1,10 +1,10 @@
 // The main window: tray and preferences handling, and the track pipeline's
 // wiring against the real listeners' hubs and a local HTTPS web service.
+#include "desktop.h"
 #include "fakewebservice.h"
 #include "fenktestconfig.h"
 #include "freeport.h"
 #include "logcapture.h"
-#include "desktop.h"
 #include "maindlg.h"
 #include "offlinetwitter.h"
 #include "peers.h"
