@@ -8,7 +8,7 @@
 
 NowPlayingFile::NowPlayingFile(const QString& folder, QObject* parent)
     : QObject(parent), m_path(QDir(folder).filePath(fileName())),
-      m_worker(QStringLiteral("Now playing file"))
+      m_worker("Now playing")
 {}
 
 NowPlayingFile::~NowPlayingFile()

@@ -31,6 +31,7 @@ public:
     void waitForWrites() { m_worker.wait(); }
 
 Q_SIGNALS:
+    // Emitted on the writer's thread: connect it with a receiver object.
     void writeFailed(QString error);
 
 private:

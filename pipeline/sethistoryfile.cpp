@@ -17,7 +17,7 @@ struct SetHistoryFile::Writer
 
 SetHistoryFile::SetHistoryFile(QString folder, QObject* parent)
     : QObject(parent), m_folder(std::move(folder)), m_writer(std::make_shared<Writer>()),
-      m_worker(QStringLiteral("Set history"))
+      m_worker("Set history")
 {}
 
 SetHistoryFile::~SetHistoryFile()

@@ -44,6 +44,7 @@ public:
     void waitForWrites() { m_worker.wait(); }
 
 Q_SIGNALS:
+    // Emitted on the writer's thread: connect them with a receiver object.
     // A line or the history file could not be written; the lines are kept and
     // written with the next track.
     void writeFailed(QString error);

@@ -195,11 +195,14 @@ std::string server::page()
         std::string content(options_.template_limit + 1, '\0');
         file.read(&content[0], static_cast<std::streamsize>(content.size()));
         const auto size = static_cast<std::size_t>(file.gcount());
-        if (size <= options_.template_limit) {
+        if (size > 0 && size <= options_.template_limit) {
             content.resize(size);
             return content;
         }
-        log_.write("overlay.html is larger than " + std::to_string(options_.template_limit) +
+        // An empty or unreadable template (a folder of that name) would leave
+        // the stream blank; so would one too large to hold.
+        log_.write("overlay.html is empty, unreadable or larger than " +
+                       std::to_string(options_.template_limit) +
                        " bytes; the built-in page is served",
                    event_log::warning, 1);
     }
