@@ -7,8 +7,7 @@
 #include <QSaveFile>
 
 NowPlayingFile::NowPlayingFile(const QString& folder, QObject* parent)
-    : QObject(parent), m_path(QDir(folder).filePath(fileName())),
-      m_worker("Now playing")
+    : QObject(parent), m_path(QDir(folder).filePath(fileName())), m_worker("Now playing")
 {}
 
 NowPlayingFile::~NowPlayingFile()
