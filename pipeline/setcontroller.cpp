@@ -36,6 +36,11 @@ void SetController::addOutput(SetOutput* output)
         m_outputs.append(output);
 }
 
+void SetController::removeOutput(SetOutput* output)
+{
+    m_outputs.removeAll(output);
+}
+
 void SetController::setClock(Clock clock)
 {
     m_clock = std::move(clock);

@@ -26,8 +26,9 @@ public:
 
     explicit SetController(QObject* parent = nullptr);
 
-    // Outputs are not owned and must outlive the controller's last call.
+    // Outputs are not owned: one that goes first must be removed.
     void addOutput(SetOutput* output);
+    void removeOutput(SetOutput* output);
 
     bool isStarted() const { return m_started; }
     // The running set's start, or the last set's after a stop; null before any.

@@ -4,12 +4,21 @@
 #include <boost/asio/socket_base.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <fcntl.h>
+
 namespace {
 
 void check(const boost::system::error_code& error, const char* step)
 {
     if (error)
         throw boost::system::system_error(error, step);
+}
+
+// Asio opens sockets inheritable: a program FENK starts (the browser it opens a
+// page in) would otherwise keep the port bound after the listener closed it.
+template <class Socket> void closeOnExec(Socket& socket)
+{
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
 }
 
 } // namespace
@@ -29,6 +38,7 @@ accept_loop::accept_loop(boost::asio::io_context& service,
     boost::system::error_code error;
     acceptor_.open(endpoint.protocol(), error);
     check(error, "open");
+    closeOnExec(acceptor_);
     acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true), error);
     check(error, "set_option");
     acceptor_.bind(endpoint, error);
@@ -55,6 +65,7 @@ void accept_loop::accept()
                 });
                 return;
             }
+            closeOnExec(socket);
             accepted_(std::move(socket));
             accept();
         });

@@ -1,0 +1,106 @@
+#include "sethistoryfile.h"
+
+#include "nowplaying.h"
+#include "setcontroller.h"
+#include "setexport.h"
+#include "tracklistfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+struct SetHistoryFile::Writer
+{
+    QFile file;
+    QByteArray pending; // lines no write has stored yet
+};
+
+SetHistoryFile::SetHistoryFile(QString folder, QObject* parent)
+    : QObject(parent), m_folder(std::move(folder)), m_writer(std::make_shared<Writer>()),
+      m_worker("Set history")
+{}
+
+SetHistoryFile::~SetHistoryFile()
+{
+    // The last jobs still report through this object's signals.
+    m_worker.wait();
+}
+
+QString SetHistoryFile::basePathFor(const QString& folder, const QDateTime& start)
+{
+    QString name = TrackListFile::fileNameFor(start);
+    name.chop(QStringLiteral(".xml").size());
+    return QDir(folder).filePath(name);
+}
+
+QString SetHistoryFile::historyPath() const
+{
+    return m_basePath.isEmpty() ? QString() : m_basePath + QStringLiteral(".history.jsonl");
+}
+
+QByteArray SetHistoryFile::jsonLine(const Track& track, const QDateTime& setStart)
+{
+    const qint64 offset = setStart.msecsTo(track.startedAt);
+    return "{\"time\":" + jsonString(isoTime(track.startedAt)) +
+           ",\"offset\":" + QByteArray::number(static_cast<double>(offset) / 1000.0, 'f', 3) +
+           ",\"artist\":" + jsonString(track.artist) + ",\"title\":" + jsonString(track.title) +
+           ",\"source\":" + jsonString(trackSourceName(track.source)) +
+           ",\"deck\":" + jsonString(track.deck) + "}\n";
+}
+
+void SetHistoryFile::setStarted(const SetController& set)
+{
+    m_basePath = basePathFor(m_folder, set.startTime());
+    const QString path = historyPath();
+    m_worker.post([this, writer = m_writer, path] {
+        writer->file.close();
+        writer->pending.clear();
+        writer->file.setFileName(path);
+        // Two starts within one second share the name, as their tracklists do.
+        if (!QDir().mkpath(QFileInfo(path).path()) ||
+            !writer->file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(path, writer->file.errorString()));
+    });
+}
+
+void SetHistoryFile::trackPlayed(const Track& track, const SetController& set)
+{
+    m_worker.post([this, writer = m_writer, line = jsonLine(track, set.startTime())] {
+        writer->pending += line;
+        QFile& file = writer->file;
+        if (!file.isOpen() && !file.fileName().isEmpty() &&
+            !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+            return;
+        }
+        const qint64 written = file.write(writer->pending);
+        if (written > 0)
+            writer->pending.remove(0, static_cast<int>(written));
+        if (!writer->pending.isEmpty()) {
+            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+            // Opened again for the next line, which may find the disk freed.
+            file.close();
+        }
+    });
+}
+
+void SetHistoryFile::setStopped(const SetController& set)
+{
+    m_worker.post([this, writer = m_writer, base = m_basePath, start = set.startTime(),
+                   tracks = set.history()] {
+        if (!writer->pending.isEmpty() &&
+            (writer->file.isOpen() ||
+             writer->file.open(QIODevice::WriteOnly | QIODevice::Append))) {
+            if (writer->file.write(writer->pending) == writer->pending.size())
+                writer->pending.clear();
+        }
+        writer->file.close();
+        if (tracks.isEmpty())
+            return;
+        QString error;
+        if (SetExport::writeFiles(base, start, tracks, &error))
+            Q_EMIT exported(base);
+        else
+            Q_EMIT exportFailed(error);
+    });
+}

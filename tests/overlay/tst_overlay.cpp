@@ -1,0 +1,393 @@
+#include "files.h"
+#include "freeport.h"
+#include "nowplayingfile.h"
+#include "overlayserver.h"
+#include "peers.h"
+#include "setcontroller.h"
+#include "setexport.h"
+#include "sethistoryfile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QtTest>
+#include <unistd.h>
+
+namespace {
+const QDateTime t0(QDate(2026, 12, 5), QTime(21, 3, 12), Qt::OffsetFromUTC, 3600);
+
+Track seratoAt(int deck, const char* artist, const char* title, qint64 reportMs)
+{
+    return Track::serato(deck, artist, title, t0.addMSecs(reportMs), 60000);
+}
+
+// Two sources: a Serato track reported after its review delay began before the
+// broadcast track reported just before it, one even before the set started.
+QVector<Track> twoSourceSet()
+{
+    return {Track::broadcast("Ann, Bee", "Say \"Hi\"", "/live.ogg", t0.addMSecs(500)),
+            seratoAt(3, "DJ Zero", "Early", 30000), seratoAt(2, "DJ X", "Tune", 600040),
+            Track::broadcast(QString::fromUtf8("\xc3\x89mile"), "Line\nBreak", "/live.ogg",
+                             t0.addMSecs(3723500)),
+            seratoAt(1, "Deck One", "Last", 6060500)};
+}
+
+// Sends request on a fresh connection; everything the server answers until it
+// closes or waitMs pass.
+QByteArray exchange(quint16 port, const QByteArray& request, int waitMs = 2000)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return "no connection";
+    socket.write(request);
+    QByteArray answer;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < waitMs)
+        if (socket.waitForReadyRead(50))
+            answer += socket.readAll();
+    return answer + socket.readAll();
+}
+} // namespace
+
+class TestOverlay : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    SetController m_set;
+    QDateTime m_now = t0;
+
+    // A server on a port of the system's choosing, listening when it returns.
+    std::shared_ptr<OverlayServer> startServer(overlay_http_options options = {}, int port = 0)
+    {
+        std::shared_ptr<OverlayServer> server(new OverlayServer(m_dir.path(), nullptr, options),
+                                              [this](OverlayServer* gone) {
+                                                  m_set.removeOutput(gone);
+                                                  delete gone;
+                                              });
+        OverlaySettings settings;
+        settings.port = port;
+        server->apply(settings);
+        if (!QTest::qWaitFor([&] { return server->port() > 0; }, 5000))
+            return nullptr;
+        m_set.stop();
+        m_set.addOutput(server.get());
+        m_set.start();
+        return server;
+    }
+    void play(const Track& track)
+    {
+        m_now = track.received;
+        m_set.report(track);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_set.setClock([this] { return m_now; });
+    }
+    void init()
+    {
+        m_now = t0;
+        m_set.stop();
+        m_set.start();
+    }
+
+    void exports_data()
+    {
+        QTest::addColumn<QByteArray>("actual");
+        QTest::addColumn<QByteArray>("expected");
+        const QVector<Track> set = twoSourceSet();
+        QTest::newRow("text") << SetExport::plainText(t0, set).toUtf8()
+                              << QByteArray("[00:00] DJ Zero - Early\n"
+                                            "[00:00] Ann, Bee - Say \"Hi\"\n"
+                                            "[09:00] DJ X - Tune\n"
+                                            "[1:02:03] \xc3\x89mile - Line Break\n"
+                                            "[1:40:00] Deck One - Last\n");
+        QTest::newRow("cue") << SetExport::cueSheet(t0, set, "Set", "Set.wav")
+                             << QByteArray("REM COMMENT \"FENK\"\r\nTITLE \"Set\"\r\n"
+                                           "FILE \"Set.wav\" WAVE\r\n"
+                                           "  TRACK 01 AUDIO\r\n    TITLE \"Early\"\r\n"
+                                           "    PERFORMER \"DJ Zero\"\r\n"
+                                           "    INDEX 01 00:00:00\r\n"
+                                           "  TRACK 02 AUDIO\r\n    TITLE \"Say 'Hi'\"\r\n"
+                                           "    PERFORMER \"Ann, Bee\"\r\n"
+                                           "    INDEX 01 00:00:37\r\n"
+                                           "  TRACK 03 AUDIO\r\n    TITLE \"Tune\"\r\n"
+                                           "    PERFORMER \"DJ X\"\r\n"
+                                           "    INDEX 01 09:00:03\r\n"
+                                           "  TRACK 04 AUDIO\r\n    TITLE \"Line Break\"\r\n"
+                                           "    PERFORMER \"\xc3\x89mile\"\r\n"
+                                           "    INDEX 01 62:03:37\r\n"
+                                           "  TRACK 05 AUDIO\r\n    TITLE \"Last\"\r\n"
+                                           "    PERFORMER \"Deck One\"\r\n"
+                                           "    INDEX 01 100:00:37\r\n");
+        QTest::newRow("csv") << SetExport::csv(t0, set)
+                             << QByteArray("time,artist,title,source,deck\r\n"
+                                           "0:00:00,DJ Zero,Early,serato,3\r\n"
+                                           "0:00:00,\"Ann, Bee\",\"Say \"\"Hi\"\"\",broadcast,"
+                                           "/live.ogg\r\n"
+                                           "0:09:00,DJ X,Tune,serato,2\r\n"
+                                           "1:02:03,\xc3\x89mile,\"Line\nBreak\",broadcast,"
+                                           "/live.ogg\r\n"
+                                           "1:40:00,Deck One,Last,serato,1\r\n");
+        QTest::newRow("cue times")
+            << (SetExport::cueTime(5999999) + ' ' + SetExport::cueTime(6000000) + ' ' +
+                SetExport::cueTime(13) + ' ' + SetExport::cueTime(14))
+                   .toUtf8()
+            << QByteArray("99:59:74 100:00:00 00:00:00 00:00:01");
+    }
+    void exports()
+    {
+        QFETCH(QByteArray, actual);
+        QTEST(actual, "expected");
+    }
+
+    // The files a set leaves: its history line by line while it runs, the
+    // exports at its end, the now-playing file without the private tracks.
+    void setFiles()
+    {
+        const QString folder = m_dir.filePath("FENK");
+        SetHistoryFile history(folder);
+        NowPlayingFile nowPlaying(m_dir.path());
+        nowPlaying.setHidePattern(" unreleased , [id],");
+        m_set.stop();
+        m_set.addOutput(&history);
+        m_set.addOutput(&nowPlaying);
+        m_set.start();
+        QString exported; // emitted on the writer's thread, received here queued
+        connect(&history, &SetHistoryFile::exported, this, [&](QString base) { exported = base; });
+        const QVector<Track> set = twoSourceSet();
+        for (const Track& track : set.mid(0, 3)) {
+            play(track);
+            history.waitForWrites();
+            QCOMPARE(readFile(history.historyPath()).count('\n'), m_set.history().size());
+        }
+        play(Track::broadcast("Who", "Dub [ID] edit", "/live.ogg", t0.addSecs(900)));
+        nowPlaying.waitForWrites();
+        QCOMPARE(readFile(nowPlaying.path()), QByteArray("DJ X - Tune"));
+        m_set.stop();
+        QTRY_VERIFY(!exported.isEmpty());
+        m_set.removeOutput(&history);
+        m_set.removeOutput(&nowPlaying);
+
+        const QString base = folder + "/05.12.2026 21.03.12";
+        QCOMPARE(exported, base);
+        const QList<QByteArray> lines = readFile(base + ".history.jsonl").split('\n');
+        QCOMPARE(lines.size(), 5);
+        const QJsonObject serato = QJsonDocument::fromJson(lines.at(1)).object();
+        QCOMPARE(serato.value("time").toString(), "2026-12-05T21:02:42+01:00");
+        QCOMPARE(serato.value("offset").toDouble(), -30.0);
+        QCOMPARE(serato.value("deck").toString(), "3");
+        QCOMPARE(QJsonDocument::fromJson(lines.at(3)).object().value("title").toString(),
+                 "Dub [ID] edit");
+        QCOMPARE(readFile(base + ".cue"),
+                 SetExport::cueSheet(t0, m_set.history(), "05.12.2026 21.03.12",
+                                     "05.12.2026 21.03.12.wav"));
+        QCOMPARE(readFile(base + ".txt").count('\n'), 4);
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("text") << QByteArray("GET /nowplaying.txt HTTP/1.1\r\nHost: x\r\n"
+                                            "Connection: close\r\n\r\n")
+                              << QByteArray("HTTP/1.1 200 OK*\r\n\r\nAnn, Bee - Say \"Hi\"");
+        QTest::newRow("json head") << QByteArray("HEAD /nowplaying.json?x HTTP/1.0\r\n\r\n")
+                                   << QByteArray("HTTP/1.0 200 OK*application/json*"
+                                                 "Content-Length: *\r\n\r\n");
+        QTest::newRow("template") << QByteArray("GET / HTTP/1.0\r\n\r\n")
+                                  << QByteArray("HTTP/1.0 200 OK*\r\n\r\n<p>mine</p>");
+        QTest::newRow("post") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                              << QByteArray("HTTP/1.1 405 *Allow: GET, HEAD*");
+        QTest::newRow("traversal")
+            << QByteArray("GET /../overlay.html HTTP/1.1\r\n\r\n"
+                          "GET /%2e%2e/ HTTP/1.1\r\nConnection: close\r\n\r\n")
+            << QByteArray("HTTP/1.1 404 *HTTP/1.1 404 *");
+        QTest::newRow("8 KiB head")
+            << QByteArray("GET / HTTP/1.1\r\nX: " + QByteArray(8200, 'a') + "\r\n\r\n")
+            << QByteArray("HTTP/1.1 431 *");
+        QTest::newRow("garbage") << QByteArray("\x16\x03\x01 hello\r\n\r\n")
+                                 << QByteArray("HTTP/1.1 400 *");
+    }
+    void requests()
+    {
+        QFETCH(QByteArray, request);
+        QVERIFY(writeFile(m_dir.filePath("overlay.html"), "<p>mine</p>"));
+        const auto server = startServer();
+        QVERIFY(server);
+        play(twoSourceSet().at(0));
+        play(Track::broadcast("Ann", "Secret [ID]", "/live.ogg", t0.addSecs(60)));
+        QFETCH(QByteArray, answer);
+        const QByteArray actual = exchange(static_cast<quint16>(server->port()), request);
+        QVERIFY2(QRegExp(answer, Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(actual),
+                 actual.left(300).constData());
+        QFile::remove(m_dir.filePath("overlay.html"));
+    }
+
+    // Limits hold against idle, slow and surplus clients, and the server keeps
+    // answering; event streams stay and get every track and heartbeat.
+    void limits()
+    {
+        overlay_http_options options;
+        options.request_deadline = std::chrono::milliseconds(300);
+        options.heartbeat = std::chrono::milliseconds(200);
+        const auto server = startServer(options);
+        QVERIFY(server);
+        const quint16 port = static_cast<quint16>(server->port());
+
+        OverlayServer second(m_dir.path());
+        OverlaySettings taken;
+        taken.port = port;
+        second.apply(taken);
+        QTRY_VERIFY(second.state() == "not listening");
+        QVERIFY2(second.detail().contains("bind"), qPrintable(second.detail()));
+
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 100; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        idle.back()->write("GET / HTTP/1.1\r\n"); // and never the rest
+        QVERIFY(idle.back()->waitForConnected(2000));
+        QVERIFY(exchange(port, "GET /nowplaying.txt HTTP/1.0\r\n\r\n").startsWith("HTTP/1.0 200"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle.back()->state() == QAbstractSocket::UnconnectedState, 2000);
+
+        std::vector<std::unique_ptr<QTcpSocket>> streams;
+        for (int i = 0; i < 33; ++i) {
+            streams.push_back(std::make_unique<QTcpSocket>());
+            streams.back()->connectToHost(QHostAddress::LocalHost, port);
+            streams.back()->write("GET /events HTTP/1.1\r\n\r\n");
+            QTRY_VERIFY(streams.back()->bytesAvailable() > 0);
+        }
+        QTRY_VERIFY(streams.front()->state() == QAbstractSocket::UnconnectedState);
+        QTest::qWait(600); // past the request deadline: streams are not idle-closed
+        play(twoSourceSet().at(2));
+        for (std::size_t i = 1; i < streams.size(); ++i) {
+            QTRY_VERIFY(streams[i]->bytesAvailable() > 0 &&
+                        streams[i]->peek(1 << 16).contains("\"title\":\"Tune\""));
+            QVERIFY(streams[i]->readAll().contains(": heartbeat\n\n"));
+        }
+
+        FENK_REQUIRE_PROGRAM("curl", "curl");
+        streams.clear();
+        QProcess curl;
+        curl.start("curl",
+                   {"-sN", "--max-time", "20", QString("http://127.0.0.1:%1/events").arg(port)});
+        QByteArray out;
+        QTRY_VERIFY((out += curl.readAllStandardOutput()).contains("event: track\ndata: {"));
+        play(Track::broadcast("Cee", "Pushed", "/live.ogg", t0.addSecs(70)));
+        QTRY_VERIFY((out += curl.readAllStandardOutput()).contains("\"title\":\"Pushed\""));
+        curl.kill();
+        curl.waitForFinished();
+    }
+
+    // The built-in page in a real browser shows each track as it is reported,
+    // without a reload, and comes back by itself after the server went away.
+    void pageInChromium()
+    {
+        FENK_REQUIRE_PROGRAM("chromium", "chromium");
+        const quint16 port = freePort();
+        auto server = startServer({}, port);
+        QVERIFY(server);
+        play(twoSourceSet().at(0));
+
+        QTemporaryDir profile;
+        QProcess chromium;
+        chromium.setStandardOutputFile(QProcess::nullDevice());
+        chromium.setStandardErrorFile(QProcess::nullDevice());
+        QStringList args{"--headless",
+                         "--disable-gpu",
+                         "--disable-quic",
+                         "--no-first-run",
+                         "--disable-background-networking",
+                         "--disable-component-update",
+                         "--disable-sync",
+                         "--remote-debugging-port=0",
+                         "--remote-allow-origins=*",
+                         "--user-data-dir=" + profile.path(),
+                         server->address()};
+        if (geteuid() == 0)
+            args.prepend("--no-sandbox");
+        chromium.start("chromium", args);
+        const auto stop = qScopeGuard([&] {
+            chromium.terminate();
+            if (!chromium.waitForFinished(5000))
+                chromium.kill();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!readFile(profile.filePath("DevToolsActivePort")).isEmpty(),
+                                 30000);
+        const QByteArray devtools = readFile(profile.filePath("DevToolsActivePort")).split('\n')[0];
+
+        QNetworkAccessManager network;
+        const auto findPage = [&] {
+            std::unique_ptr<QNetworkReply> reply(
+                network.get(QNetworkRequest(QUrl("http://127.0.0.1:" + devtools + "/json/list"))));
+            QSignalSpy(reply.get(), &QNetworkReply::finished).wait(2000);
+            for (const QJsonValue page : QJsonDocument::fromJson(reply->readAll()).array())
+                if (page["url"].toString() == server->address())
+                    return page["webSocketDebuggerUrl"].toString();
+            return QString();
+        };
+        QString pageSocket;
+        QTRY_VERIFY_WITH_TIMEOUT(!(pageSocket = findPage()).isEmpty(), 10000);
+        QWebSocket cdp;
+        QSignalSpy replies(&cdp, &QWebSocket::textMessageReceived);
+        cdp.open(QUrl(pageSocket));
+        QTRY_VERIFY(cdp.state() == QAbstractSocket::ConnectedState);
+        // What a viewer sees: the page's background, whether the card is faded
+        // in, and its title, read through the DevTools protocol.
+        int id = 0;
+        const auto shown = [&] {
+            const QJsonObject expression{{"expression",
+                                          "getComputedStyle(document.body).backgroundColor + '|' + "
+                                          "document.getElementById('card').className + '|' + "
+                                          "document.getElementById('title').textContent"}};
+            cdp.sendTextMessage(QJsonDocument(QJsonObject{{"id", ++id},
+                                                          {"method", "Runtime.evaluate"},
+                                                          {"params", expression}})
+                                    .toJson());
+            QString value = "no answer";
+            (void)QTest::qWaitFor(
+                [&] {
+                    for (const QList<QVariant>& message : replies) {
+                        const QJsonObject reply =
+                            QJsonDocument::fromJson(message.at(0).toByteArray()).object();
+                        if (reply["id"].toInt() == id)
+                            value = reply["result"]["result"]["value"].toString();
+                    }
+                    return value != "no answer";
+                },
+                2000);
+            replies.clear();
+            return value;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), "rgba(0, 0, 0, 0)|shown|Say \"Hi\"", 10000);
+        play(Track::broadcast("Next", "Live push", "/live.ogg", t0.addSecs(300)));
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), "rgba(0, 0, 0, 0)|shown|Live push", 1000);
+
+        OverlaySettings settings;
+        settings.port = port;
+        settings.active = false;
+        server->apply(settings);
+        settings.active = true;
+        server->apply(settings);
+        QTRY_VERIFY(server->state() == "listening");
+        play(Track::broadcast("Back", "After restart", "/live.ogg", t0.addSecs(400)));
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), "rgba(0, 0, 0, 0)|shown|After restart", 15000);
+        m_set.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), "rgba(0, 0, 0, 0)||After restart", 2000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOverlay)
+#include "tst_overlay.moc"
