@@ -50,15 +50,14 @@ QByteArray SetHistoryFile::jsonLine(const Track& track, const QDateTime& setStar
 
 void SetHistoryFile::setStarted(const SetController& set)
 {
-    m_basePath = basePathFor(m_folder, set.startTime());
+    m_basePath = m_basePathSource ? m_basePathSource() : basePathFor(m_folder, set.startTime());
     const QString path = historyPath();
     m_worker.post([this, writer = m_writer, path] {
         writer->file.close();
         writer->pending.clear();
         writer->file.setFileName(path);
-        // Two starts within one second share the name, as their tracklists do.
         if (!QDir().mkpath(QFileInfo(path).path()) ||
-            !writer->file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            !writer->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(path, writer->file.errorString()));
     });
 }

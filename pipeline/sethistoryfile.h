@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The set's history on disk: one JSON line per track ({"time", "offset",
@@ -31,6 +32,14 @@ public:
     // history and the exports add their own suffixes to it.
     static QString basePathFor(const QString& folder, const QDateTime& start);
     static QByteArray jsonLine(const Track& track, const QDateTime& setStart);
+
+    // Where the tracklist of a starting set goes, less ".xml": the history and
+    // exports follow it (a second set in the same second gets " (2)" there).
+    // Without it, basePathFor the set's start.
+    void setBasePathSource(std::function<QString()> source)
+    {
+        m_basePathSource = std::move(source);
+    }
 
     // Of the running set, or of the last one; empty before the first.
     QString basePath() const { return m_basePath; }
@@ -57,6 +66,7 @@ private:
 
     QString m_folder;
     QString m_basePath;
+    std::function<QString()> m_basePathSource;
     std::shared_ptr<Writer> m_writer; // touched only on the worker thread
     SerialWorker m_worker;            // last: joined before the rest goes
 };
