@@ -113,6 +113,7 @@ class TestAbleton : public QObject
     }
 
 private Q_SLOTS:
+    void cleanup() { m_thread.reset(); }
     void decode_data()
     {
         QTest::addColumn<QString>("sender");
