@@ -40,7 +40,7 @@ osc_server::~osc_server()
 
 void osc_server::handle_accept(boost::asio::ip::tcp::socket socket)
 {
-    if (connections.size() >= options.max_connections) {
+    if (connections.size() >= options.max_connections && connections.size() > 0) {
         log.write(std::to_string(connections.size()) +
                       " connections open: the one idle longest closed for a newcomer",
                   event_log::warning, 1);
