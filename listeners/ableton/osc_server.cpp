@@ -24,7 +24,8 @@ osc_server::osc_server(Messanger* hub, boost::asio::io_context& service,
     if (!error)
         udp.bind(at, error);
     if (error) {
-        event_log::write("OSC over UDP is off: bind (" + error_text(error) + ")",
+        event_log::write("OSC over UDP is off on port " + std::to_string(at.port()) + ": bind (" +
+                             error_text(error) + ")",
                          event_log::warning, 1);
         return;
     }
