@@ -1,14 +1,27 @@
+#include "eventlog.h"
 #include "messanger.h"
 #include "osc_parser.h"
+#include "oscthread.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 #include <QtEndian>
 
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -34,6 +47,10 @@ QByteArray clip(int track, const QByteArray& name, int slot, const QByteArray& c
     return str("/pelmora/ableton/clip") + str(",isis") + be(quint32(track)) + str(name) +
            be(quint32(slot)) + str(clipName);
 }
+QByteArray slip(QByteArray packet)
+{
+    return "\xc0" + packet.replace("\xdb", "\xdb\xdd").replace("\xc0", "\xdb\xdc") + "\xc0";
+}
 
 // One read as a busy sender would deliver it: tempo and clip messages back to
 // back, about 64 KiB.
@@ -50,8 +67,8 @@ QByteArray busyRead(int& messages)
     return read;
 }
 
-// Messages per second through the parser, with a receiver on the hub's
-// signals as the window would have.
+// Messages per second through the parser alone, with a receiver on the hub's
+// signals in the same thread.
 void BM_OscFeed(benchmark::State& state)
 {
     Messanger hub;
@@ -90,6 +107,105 @@ void BM_OscFeedGarbage(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * read.size());
 }
 BENCHMARK(BM_OscFeedGarbage);
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A child process writes the whole stream to the listener and exits, so that
+// its own CPU time is not counted.
+pid_t sendFromChild(int port, const QByteArray& stream)
+{
+    const pid_t child = fork();
+    if (child != 0)
+        return child;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(std::uint16_t(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
+        _exit(1);
+    for (qsizetype sent = 0; sent < stream.size();) {
+        const ssize_t n = write(fd, stream.constData() + sent, std::size_t(stream.size() - sent));
+        if (n <= 0)
+            _exit(1);
+        sent += n;
+    }
+    close(fd);
+    _exit(0);
+}
+
+// A flood of 60,000 tempo messages, each a different value, from a sender on
+// TCP (length-prefixed, or SLIP with range(0) = 1) through the listener thread
+// and the hub to a receiver on the main thread's event loop, as the window
+// has it, with the event log written to a file. The CPU time counts every
+// thread of the process.
+void BM_OscListenerFlood(benchmark::State& state)
+{
+    constexpr int messages = 60000;
+    QByteArray stream;
+    for (int k = 0; k < messages; ++k) {
+        const QByteArray message = tempo(100.0f + float(k) / 1000.0f);
+        stream += state.range(0) == 1 ? slip(message) : be(quint32(message.size())) + message;
+    }
+    const std::string logPath = "/tmp/bench_oscfeed_events.log";
+    std::ofstream logFile(logPath, std::ios::trunc);
+    event_log::file_logger sink(logFile);
+    event_log::instance().set_sink(&sink);
+
+    OscThread thread(0);
+    int port = 0;
+    QEventLoop listening;
+    QObject::connect(&thread, &OscThread::listening, &listening, [&](int p) {
+        port = p;
+        listening.quit();
+    });
+    thread.start();
+    if (port == 0)
+        listening.exec();
+
+    QObject receiver;
+    std::int64_t reports = 0;
+    QString latest;
+    QEventLoop flood;
+    QObject::connect(thread.hub, qOverload<QString>(&Messanger::sendStat), &receiver,
+                     [&](const QString& tempo) {
+                         latest = tempo;
+                         if (++reports % messages == 0)
+                             flood.quit();
+                     });
+    double cpu = 0;
+    std::int64_t sent = 0;
+    for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t child = sendFromChild(port, stream);
+        QTimer::singleShot(60000, &flood, &QEventLoop::quit);
+        flood.exec();
+        const auto end = std::chrono::steady_clock::now();
+        cpu += processCpuSeconds() - cpuBefore;
+        sent += messages;
+        int status = 0;
+        waitpid(child, &status, 0);
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    thread.stop();
+    event_log::instance().set_sink(nullptr);
+    logFile.close();
+    if (reports != sent)
+        state.SkipWithError("reports were lost");
+    state.SetItemsProcessed(sent);
+    state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
+    state.counters["lost_reports"] = double(sent - reports);
+    std::ifstream written(logPath, std::ios::ate);
+    state.counters["log_bytes_per_flood"] = double(written.tellg()) / double(state.iterations());
+}
+BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "osc_parser.h"
-#include "read_deadline.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <array>
 #include <chrono>
@@ -13,30 +13,40 @@
 
 class Messanger;
 class connection_manager;
+class value_log;
 
 // One accepted OSC connection. It keeps itself alive through its outstanding
-// read, hands every read's bytes to its parser at once, and is closed when it
-// has been silent for the idle time-out.
+// read, hands every read's bytes to its parser at once, and is closed when no
+// whole message has come for the idle time-out, however many bytes trickle in.
 class connection : public std::enable_shared_from_this<connection>
 {
 public:
+    using clock = boost::asio::steady_timer::clock_type;
     static constexpr std::size_t maxReadSize = 65536;
 
     connection(boost::asio::ip::tcp::socket socket, std::uint32_t number,
-               connection_manager& manager, Messanger* hub, std::chrono::milliseconds idleTimeout);
+               connection_manager& manager, Messanger* hub, value_log* values,
+               std::chrono::milliseconds idleTimeout);
     connection(const connection&) = delete;
     connection& operator=(const connection&) = delete;
 
     void start();
     void stop();
 
+    // When the last whole message came (the accept, before the first).
+    clock::time_point lastMessage() const { return lastMessage_; }
+
 private:
+    void read();
+    void watchIdle(clock::time_point due);
     void handle_read(const boost::system::error_code& error, std::size_t bytes);
 
     boost::asio::ip::tcp::socket socket_;
+    const std::uint32_t number;
     connection_manager& manager;
-    read_deadline idle;
-    std::chrono::milliseconds idleTimeout;
+    boost::asio::steady_timer idle;
+    const std::chrono::milliseconds idleTimeout;
+    clock::time_point lastMessage_;
     std::array<char, maxReadSize> buffer;
     osc_parser parser;
 };

@@ -18,6 +18,8 @@ public:
     void stop_all();
 
     std::size_t size() const { return connections.size(); }
+    // The one whose last whole message is oldest; null when there is none.
+    connection_ptr idlest() const;
 
 private:
     std::set<connection_ptr> connections;

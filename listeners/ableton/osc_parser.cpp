@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,11 @@ constexpr std::string_view clipAddress = "/pelmora/ableton/clip";
 constexpr std::string_view bundleHeader{"#bundle\0", 8};
 constexpr std::size_t bundlePrefix = 16; // "#bundle\0" and the time tag
 constexpr int maxBundleDepth = 8;
+// SLIP's special bytes (RFC 1055).
+constexpr unsigned char slipEnd = 0xc0;
+constexpr unsigned char slipEsc = 0xdb;
+constexpr unsigned char slipEscEnd = 0xdc;
+constexpr unsigned char slipEscEsc = 0xdd;
 
 std::size_t padded(std::size_t n)
 {
@@ -43,6 +49,25 @@ QString floatText(std::uint32_t bits)
     if (std::isnan(value))
         value = std::copysign(std::numeric_limits<float>::infinity(), value);
     return QString::number(double(value), 'f', 6);
+}
+
+QString doubleText(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isnan(value))
+        value = std::copysign(std::numeric_limits<double>::infinity(), value);
+    return QString::number(value, 'f', 6);
+}
+
+bool isInteger(char tag)
+{
+    return tag == 'i' || tag == 'h';
+}
+
+bool isText(char tag)
+{
+    return tag == 's' || tag == 'S';
 }
 
 // Negative integers are reported as 0.
@@ -126,11 +151,19 @@ struct cursor
 
 } // namespace
 
-osc_parser::osc_parser(Messanger* hub, std::string logPrefix) : hub(hub), log(std::move(logPrefix))
+osc_parser::osc_parser(Messanger* hub, std::string logPrefix, value_log* values)
+    : hub(hub), log(std::move(logPrefix)), values(values)
 {}
 
-void osc_parser::feed(const char* data, std::size_t size)
+std::size_t osc_parser::feed(const char* data, std::size_t size)
 {
+    messages = 0;
+    if (framing_ == framing::unknown && size > 0)
+        framing_ = static_cast<unsigned char>(data[0]) == slipEnd ? framing::slip : framing::plain;
+    if (framing_ == framing::slip) {
+        slip(data, size);
+        return messages;
+    }
     const std::size_t skipped = std::min(skipping, size);
     skipping -= skipped;
     data += skipped;
@@ -145,6 +178,72 @@ void osc_parser::feed(const char* data, std::size_t size)
         if (carried.empty())
             carried.shrink_to_fit();
     }
+    return messages;
+}
+
+std::size_t osc_parser::datagram(const char* data, std::size_t size)
+{
+    messages = 0;
+    if (size > 0)
+        wholePacket(data, size);
+    return messages;
+}
+
+void osc_parser::wholePacket(const char* data, std::size_t size)
+{
+    if (!packet(data, size, 0))
+        log.write("undecodable packet skipped", event_log::warning, 1);
+}
+
+// Undoes the escapes, frame by frame; runs without END or ESC are copied whole.
+void osc_parser::slip(const char* data, std::size_t size)
+{
+    for (std::size_t pos = 0; pos < size;) {
+        auto byte = static_cast<unsigned char>(data[pos]);
+        if (escaped) {
+            escaped = false;
+            ++pos;
+            if (byte == slipEscEnd || byte == slipEscEsc) {
+                if (frame.size() == maxMessage)
+                    oversized = true;
+                else
+                    frame += char(byte == slipEscEnd ? slipEnd : slipEsc);
+                continue;
+            }
+            badEscape = true;
+            if (byte != slipEnd)
+                continue;
+        } else {
+            std::size_t run = pos;
+            while (run < size && static_cast<unsigned char>(data[run]) != slipEnd &&
+                   static_cast<unsigned char>(data[run]) != slipEsc)
+                ++run;
+            if (frame.size() + (run - pos) > maxMessage)
+                oversized = true;
+            else
+                frame.append(data + pos, run - pos);
+            if (run == size)
+                break;
+            byte = static_cast<unsigned char>(data[run]);
+            pos = run + 1;
+        }
+        if (byte == slipEsc)
+            escaped = true;
+        else
+            endFrame();
+    }
+}
+
+void osc_parser::endFrame()
+{
+    if (badEscape)
+        log.write("SLIP frame with a bad escape dropped", event_log::warning, 1);
+    else if (oversized)
+        log.write("packet over 65536 bytes dropped", event_log::warning, 1);
+    else if (!frame.empty())
+        wholePacket(frame.data(), frame.size());
+    frame.clear();
+    badEscape = oversized = false;
 }
 
 // Decodes what it can and returns how many bytes it used; the rest is an
@@ -200,8 +299,7 @@ std::size_t osc_parser::decode(const char* data, std::size_t size)
             } else if (left - 4 < length) {
                 break;
             } else {
-                if (!packet(at + 4, length, 0))
-                    log.write("undecodable packet skipped", event_log::warning, 1);
+                wholePacket(at + 4, length);
                 pos += 4 + std::size_t(length);
             }
         }
@@ -260,25 +358,60 @@ osc_parser::status osc_parser::message(const char* data, std::size_t size, bool 
     if (!ok)
         return c.incomplete && !bounded ? status::incomplete : status::malformed;
     length = c.pos;
+    ++messages;
     report(address, tags, data + arguments);
     return status::whole;
 }
 
 void osc_parser::report(const std::string& address, const std::string& tags, const char* arguments)
 {
-    if (address == tempoAddress && tags.compare(0, 2, ",f") == 0) {
-        const QString tempo = floatText(word(arguments));
-        log.write("tempo " + tempo.toStdString(), event_log::info, 1);
+    const char type = tags.size() > 1 ? tags[1] : '\0';
+    if (address == tempoAddress) {
+        QString tempo;
+        if (type == 'f')
+            tempo = floatText(word(arguments));
+        else if (type == 'd')
+            tempo = doubleText(qFromBigEndian<quint64>(arguments));
+        else if (type == 'i')
+            tempo = QString::number(double(std::int32_t(word(arguments))), 'f', 6);
+        else
+            return unusable("tempo", tempoUnusableLogged, tags);
+        if (values != nullptr)
+            values->write(value_log::tempo, tempo);
         hub->sendMsg(tempo);
-    } else if (address == clipAddress && tags.compare(0, 5, ",isis") == 0) {
+    } else if (address == clipAddress) {
+        if (tags.size() < 5 || !isInteger(tags[1]) || !isText(tags[2]) || !isInteger(tags[3]) ||
+            !isText(tags[4]))
+            return unusable("clip", clipUnusableLogged, tags);
         QStringList clip;
-        clip << integerText(word(arguments));
-        const char* first = arguments + 4;
-        clip << stringText(first);
-        const char* second = first + padded(std::strlen(first) + 1);
-        clip << integerText(word(second)) << stringText(second + 4);
-        log.write("clip " + printable(clip.join(QStringLiteral(", ")).toStdString()),
-                  event_log::info, 1);
+        const char* at = arguments;
+        for (std::size_t k = 1; k < 5; ++k) {
+            if (isText(tags[k])) {
+                clip << stringText(at);
+                at += padded(std::strlen(at) + 1);
+            } else if (tags[k] == 'h') {
+                const auto value = std::int64_t(qFromBigEndian<quint64>(at));
+                clip << QString::number(std::max<std::int64_t>(value, 0));
+                at += 8;
+            } else {
+                clip << integerText(word(at));
+                at += 4;
+            }
+        }
+        if (values != nullptr)
+            values->write(value_log::clip, clip.join(QStringLiteral(", ")));
         hub->sendMsg(clip);
     }
+}
+
+// Reasons are peer-supplied: shortened and made printable.
+void osc_parser::unusable(const char* what, bool& logged, const std::string& tags)
+{
+    if (logged)
+        return;
+    logged = true;
+    constexpr std::size_t shown = 24;
+    log.write(std::string(what) + " message with type tags \"" + printable(tags.substr(0, shown)) +
+                  (tags.size() > shown ? "...\"" : "\"") + " ignored",
+              event_log::warning, 1);
 }
