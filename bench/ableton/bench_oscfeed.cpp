@@ -1,11 +1,17 @@
 #include "eventlog.h"
+#include "listenercontrol.h"
+#include "maindlg.h"
 #include "messanger.h"
+#include "offlinetwitter.h"
 #include "osc_parser.h"
 #include "oscthread.h"
+#include "testhome.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEventLoop>
 #include <QObject>
+#include <QSettings>
+#include <QTcpServer>
 #include <QTimer>
 #include <QtEndian>
 
@@ -207,11 +213,79 @@ void BM_OscListenerFlood(benchmark::State& state)
 }
 BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The same flood into the whole program's window, before Start (range(0) = 0)
+// and during a set (1): the listener, the hub, the listener control with the
+// status line it keeps, the event log and a visible window. A receiver
+// connected after the window's own marks that every report has reached it.
+void BM_OscWindowFlood(benchmark::State& state)
+{
+    constexpr int messages = 60000;
+    QByteArray stream;
+    for (int k = 0; k < messages; ++k) {
+        const QByteArray message = tempo(100.0f + float(k) / 1000.0f);
+        stream += be(quint32(message.size())) + message;
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int port = probe.serverPort();
+    probe.close();
+    QSettings().setValue(QStringLiteral("ableton/Port"), port);
+    QSettings().setValue(QStringLiteral("ableton/MasterClip"), true);
+    QSettings().setValue(QStringLiteral("icecast/Port"), 0);
+    MainDlg window;
+    window.show();
+    if (state.range(0) == 1)
+        window.startStopServers();
+    QEventLoop listening;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &listening, [&] {
+        if (window.statusModel().line(QStringLiteral("ableton")).state == "listening")
+            listening.quit();
+    });
+    poll.start(10);
+    listening.exec();
+
+    std::int64_t reports = 0;
+    QEventLoop flood;
+    QObject::connect(window.listenerControl()->oscListener()->hub,
+                     qOverload<QString>(&Messanger::sendStat), &window, [&] {
+                         if (++reports % messages == 0)
+                             flood.quit();
+                     });
+    double cpu = 0;
+    std::int64_t sent = 0;
+    for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t child = sendFromChild(port, stream);
+        QTimer::singleShot(60000, &flood, &QEventLoop::quit);
+        flood.exec();
+        const auto end = std::chrono::steady_clock::now();
+        cpu += processCpuSeconds() - cpuBefore;
+        sent += messages;
+        int status = 0;
+        waitpid(child, &status, 0);
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    if (reports != sent)
+        state.SkipWithError("reports were lost");
+    state.SetItemsProcessed(sent);
+    state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
+}
+BENCHMARK(BM_OscWindowFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TestHome home;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
+    const OfflineTwitter offline;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
