@@ -80,6 +80,8 @@ void NetworkAccount::stopWorker()
     }
     m_wake.notify_all();
     m_worker->wait();
+    // A refresh token learnt just before the quit must still reach the store.
+    flushSecrets();
 }
 
 void NetworkAccount::setTiming(const Timing& timing)
@@ -434,13 +436,24 @@ void NetworkAccount::setIdentity(const QString& identity)
 
 void NetworkAccount::keepSecret(const QString& key, const QString& value)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, key, value] {
-            if (m_secrets)
-                m_secrets->write(key, value);
-        },
-        Qt::QueuedConnection);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_secretsToKeep.append({key, value});
+    }
+    QMetaObject::invokeMethod(this, &NetworkAccount::flushSecrets, Qt::QueuedConnection);
+}
+
+void NetworkAccount::flushSecrets()
+{
+    QList<QPair<QString, QString>> secrets;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        secrets.swap(m_secretsToKeep);
+    }
+    for (const auto& secret : secrets) {
+        if (m_secrets)
+            m_secrets->write(secret.first, secret.second);
+    }
 }
 
 void NetworkAccount::hide(const QString& secret)

@@ -136,6 +136,7 @@ private:
     void process(Job& job);
     bool superseded(const Job& job) const;
     void dropSuperseded();
+    void flushSecrets();
     void logPost(const Job& job, const QString& outcome, const QString& answer, int severity) const;
     bool waitFor(std::chrono::milliseconds delay);
 
@@ -154,6 +155,7 @@ private:
     QString m_state;
     QString m_detail;
     std::shared_ptr<HttpClient> m_http;
+    QList<QPair<QString, QString>> m_secretsToKeep;
 
     // Worker only.
     Timing m_workerTiming;

@@ -16,7 +16,7 @@ struct Word
     int start;
     int end;
     bool hashtag;
-    bool hasLetterOrDigit;
+    bool wordy; // holds more than punctuation
 };
 
 QVector<Word> words(const QString& text)
@@ -30,7 +30,7 @@ QVector<Word> words(const QString& text)
             break;
         Word word{i, i, text.at(i) == QLatin1Char('#'), false};
         while (i < text.size() && !text.at(i).isSpace()) {
-            word.hasLetterOrDigit = word.hasLetterOrDigit || text.at(i).isLetterOrNumber();
+            word.wordy = word.wordy || !text.at(i).isPunct();
             ++i;
         }
         word.end = i;
@@ -83,9 +83,11 @@ QString shorten(const QString& text, const std::function<bool(const QString&)>& 
     for (;;) {
         for (int cut = all.size() - 1; cut >= 0; --cut) {
             int last = cut - 1; // the last word before the cut that may end the text
-            while (last >= 0 && !all[last].hasLetterOrDigit)
+            while (last >= 0 && !all[last].wordy)
                 --last;
-            QString candidate = last >= 0 ? text.left(all[last].end) + ellipsis : ellipsis;
+            if (last < 0)
+                break;
+            QString candidate = text.left(all[last].end) + ellipsis;
             for (const int tag : kept) {
                 if (tag >= cut)
                     candidate +=

@@ -18,8 +18,8 @@ int withLinksAs(const QString& text, int urlWeight);
 // The text itself when it fits; otherwise the longest run of its first words
 // that fits with "…" and, after it, the hashtags of the words cut away (the
 // artist's and the title's), dropping hashtags from the end while they do not
-// fit. Words that are only punctuation or symbols (" - ", " ♫ :") do not end
-// the cut text. A first word too long on its own is cut between graphemes.
+// fit. Words that are only punctuation (" - ", " : ", " & ") do not end the
+// cut text. A first word too long on its own is cut between graphemes.
 QString shorten(const QString& text, const std::function<bool(const QString&)>& fits);
 
 } // namespace postlength
