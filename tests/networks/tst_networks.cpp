@@ -374,16 +374,14 @@ private Q_SLOTS:
     {
         const QString file = QSettings().fileName();
         QFile::remove(file);
-        {
-            ApplicationSettings settings;
-        }
+        ApplicationSettings settings;
+        QSettings().setValue("StartMessage", "written by another store object");
         QCOMPARE(fileMode(file), 0600);
         SecretStore secrets;
         QCOMPARE(secrets.place(), SecretStore::Place::SettingsFile);
         secrets.write("mastodon/AccessToken", "in the file");
         secrets.write("bluesky/AppPassword", "app-pass-1234");
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        ApplicationSettings settings;
         settings.writeNow();
         QCOMPARE(fileMode(file), 0600);
         QVERIFY(readFile(file).contains("in the file"));
