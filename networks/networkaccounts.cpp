@@ -5,9 +5,7 @@
 
 NetworkAccounts::NetworkAccounts(QObject* parent)
     : QObject(parent), m_mastodon(m_secrets), m_bluesky(m_secrets), m_discord(m_secrets)
-{
-    configure();
-}
+{}
 
 NetworkAccounts::~NetworkAccounts() = default;
 

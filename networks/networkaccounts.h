@@ -8,9 +8,10 @@
 #include <QObject>
 #include <QVector>
 
-// The three network accounts with the secret store they share, configured from
-// the settings. The window adds every account as a post target and shows each
-// active one's state; Preferences configure() them again after a change.
+// The three network accounts with the secret store they share. The window
+// configures them from the settings once built (and again after Preferences
+// change them), adds every account as a post target and shows the state of
+// each active one.
 class NetworkAccounts : public QObject
 {
     Q_OBJECT

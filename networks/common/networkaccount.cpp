@@ -60,7 +60,7 @@ NetworkAccount::NetworkAccount(QString name, SecretStore& secrets, int limit, QO
       m_worker(std::make_unique<Worker>(this))
 {
     qRegisterMetaType<PostKind>();
-    m_state = QStringLiteral("off");
+    m_state = m_shownState = QStringLiteral("off");
     m_worker->setObjectName(m_name + QStringLiteral(" posting"));
     m_worker->start();
 }
@@ -422,11 +422,23 @@ void NetworkAccount::setState(const QString& state, const QString& detail)
         m_detail = detail;
     }
     if (QThread::currentThread() == thread())
-        Q_EMIT stateChanged(state, detail);
+        emitState();
     else
-        QMetaObject::invokeMethod(
-            this, [this, state, detail] { Q_EMIT stateChanged(state, detail); },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "emitState", Qt::QueuedConnection);
+}
+
+void NetworkAccount::emitState()
+{
+    QString state;
+    QString detail;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_state == m_shownState && m_detail == m_shownDetail)
+            return;
+        state = m_shownState = m_state;
+        detail = m_shownDetail = m_detail;
+    }
+    Q_EMIT stateChanged(state, detail);
 }
 
 void NetworkAccount::setIdentity(const QString& identity)
@@ -440,7 +452,7 @@ void NetworkAccount::keepSecret(const QString& key, const QString& value)
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_secretsToKeep.append({key, value});
     }
-    QMetaObject::invokeMethod(this, &NetworkAccount::flushSecrets, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "flushSecrets", Qt::QueuedConnection);
 }
 
 void NetworkAccount::flushSecrets()

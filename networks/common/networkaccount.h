@@ -126,6 +126,11 @@ protected:
     void log(const QString& text, int severity) const;
 
 private:
+    // Queued from the worker by name: the hand-over goes through this class's
+    // own lock, never through data captured in Qt's event queue.
+    Q_INVOKABLE void emitState();
+    Q_INVOKABLE void flushSecrets();
+
     struct Job;
     struct Secrets;
     class Worker;
@@ -136,7 +141,6 @@ private:
     void process(Job& job);
     bool superseded(const Job& job) const;
     void dropSuperseded();
-    void flushSecrets();
     void logPost(const Job& job, const QString& outcome, const QString& answer, int severity) const;
     bool waitFor(std::chrono::milliseconds delay);
 
@@ -154,6 +158,8 @@ private:
     Timing m_timing;
     QString m_state;
     QString m_detail;
+    QString m_shownState; // as last emitted
+    QString m_shownDetail;
     std::shared_ptr<HttpClient> m_http;
     QList<QPair<QString, QString>> m_secretsToKeep;
 

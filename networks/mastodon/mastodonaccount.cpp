@@ -143,11 +143,10 @@ void MastodonAccount::registerApp(const QString& instance)
         if (m_app.clientId.isEmpty()) {
             log(QStringLiteral("Mastodon: registering FENK on %1 failed: %2").arg(host, error),
                 event_log::warning);
-            QMetaObject::invokeMethod(this, [this, error] { Q_EMIT signInFailed(error); });
+            signInDone(QUrl(), QString(), error);
             return;
         }
-        const QUrl page = mastodon::authorizeUrl(host, m_app);
-        QMetaObject::invokeMethod(this, [this, page] { Q_EMIT authorizePageReady(page); });
+        signInDone(mastodon::authorizeUrl(host, m_app), QString(), QString());
     });
 }
 
@@ -162,12 +161,42 @@ void MastodonAccount::exchangeCode(const QString& code)
         if (token.isEmpty()) {
             log(QStringLiteral("Mastodon: sign-in on %1 failed: %2").arg(host, error),
                 event_log::warning);
-            QMetaObject::invokeMethod(this, [this, error] { Q_EMIT signInFailed(error); });
+            signInDone(QUrl(), QString(), error);
             return;
         }
         hide(token);
-        QMetaObject::invokeMethod(this, [this, token] { setAccessToken(token); });
+        signInDone(QUrl(), token, QString());
     });
+}
+
+void MastodonAccount::signInDone(const QUrl& page, const QString& token, const QString& error)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_signInMutex);
+        m_signInPage = page;
+        m_signInToken = token;
+        m_signInError = error;
+    }
+    QMetaObject::invokeMethod(this, "deliverSignIn", Qt::QueuedConnection);
+}
+
+void MastodonAccount::deliverSignIn()
+{
+    QUrl page;
+    QString token;
+    QString error;
+    {
+        const std::lock_guard<std::mutex> lock(m_signInMutex);
+        std::swap(page, m_signInPage);
+        std::swap(token, m_signInToken);
+        std::swap(error, m_signInError);
+    }
+    if (!page.isEmpty())
+        Q_EMIT authorizePageReady(page);
+    else if (!token.isEmpty())
+        setAccessToken(token);
+    else if (!error.isEmpty())
+        Q_EMIT signInFailed(error);
 }
 
 int MastodonAccount::length(const QString& text) const

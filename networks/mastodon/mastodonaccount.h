@@ -6,6 +6,8 @@
 
 #include <QUrl>
 
+#include <mutex>
+
 // The desktop sign-in on a Mastodon instance, as plain steps: register FENK as
 // an app, open the authorize page, exchange the code the DJ pastes for a token
 // with the scopes "write:statuses read:accounts".
@@ -61,7 +63,15 @@ protected:
     Attempt send(const QString& text, const QByteArray& postId) override;
 
 private:
+    // The worker's sign-in results reach the GUI thread through m_signInMutex.
+    Q_INVOKABLE void deliverSignIn();
+    void signInDone(const QUrl& page, const QString& token, const QString& error);
+
     networksettings::Mastodon m_settings;
+    std::mutex m_signInMutex;
+    QUrl m_signInPage;
+    QString m_signInToken;
+    QString m_signInError;
     // Worker only.
     QString m_instance;
     QString m_visibility;
