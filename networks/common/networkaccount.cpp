@@ -208,8 +208,9 @@ void NetworkAccount::work()
             std::unique_lock<std::mutex> lock(m_mutex);
             while (!m_stopping && !takeJob(lock, job)) {
                 if (m_pausedUntil.isValid())
-                    m_wake.wait_until(lock, std::chrono::system_clock::from_time_t(
-                                                m_pausedUntil.toSecsSinceEpoch()));
+                    m_wake.wait_until(
+                        lock, std::chrono::system_clock::time_point(
+                                  std::chrono::milliseconds(m_pausedUntil.toMSecsSinceEpoch())));
                 else
                     m_wake.wait(lock);
             }

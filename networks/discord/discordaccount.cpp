@@ -67,11 +67,13 @@ NetworkAccount::Attempt DiscordAccount::connectAccount()
         return Attempt{
             Attempt::NotSetUp, QStringLiteral("the webhook URL must be an https URL"), {}};
     const HttpClient::Reply reply = http().send(HttpClient::Request{"GET", m_url, {}, {}});
-    const Attempt attempt =
-        judge(reply, answerText(reply, {QStringLiteral("message")}), resetOf(reply));
+    Attempt attempt = judge(reply, answerText(reply, {QStringLiteral("message")}), resetOf(reply));
     // A webhook that was deleted or whose token is wrong: the DJ needs a new URL.
     if (reply.status == 404 || reply.status == 403)
         return Attempt{Attempt::Unauthorized, attempt.answer, {}};
+    // A webhook elsewhere may not answer a GET at all; its posts will tell.
+    if (attempt.outcome == Attempt::Refused)
+        attempt.outcome = Attempt::Done;
     if (attempt.outcome == Attempt::Done) {
         const QString name = reply.json().value(QStringLiteral("name")).toString().simplified();
         setIdentity(name.isEmpty() ? QStringLiteral("webhook on %1").arg(url.host())
