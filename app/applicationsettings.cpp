@@ -2,7 +2,12 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QVariant>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <exception>
 #include <type_traits>
@@ -53,6 +58,7 @@ std::vector<ApplicationSettings::Setting> ApplicationSettings::table()
 
 ApplicationSettings::ApplicationSettings(QObject* parent) : QObject(parent)
 {
+    protectStoreFile();
     load();
 }
 
@@ -62,6 +68,8 @@ ApplicationSettings::~ApplicationSettings()
     // going away and nothing could act on the error any more.
     try {
         save();
+        m_store.sync();
+        protectStoreFile();
     } catch (const std::exception& e) {
         qWarning() << "Saving the settings failed:" << e.what();
     } catch (...) {
@@ -78,6 +86,24 @@ void ApplicationSettings::writeNow()
 {
     save();
     m_store.sync();
+    protectStoreFile();
+}
+
+void ApplicationSettings::protectStoreFile()
+{
+    const QString path = QSettings().fileName();
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).path()))
+        return;
+    const QByteArray file = QFile::encodeName(path);
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    struct stat status = {};
+    if (::stat(file.constData(), &status) == 0 && (status.st_mode & 077) != 0 &&
+        ::chmod(file.constData(), status.st_mode & 0700) != 0)
+        qWarning() << "Cannot make the settings file private:" << path;
 }
 
 void ApplicationSettings::load()

@@ -61,6 +61,12 @@ public:
 
     static QString defaultSessionDir();
 
+    // The store may hold tokens (when no Secret Service runs): its file is
+    // created 0600 and brought back to 0600 after every write. QSettings keeps
+    // a file's permissions through its atomic rewrite, but gives a new file the
+    // umask's (0644), readable by anyone who can enter the home folder.
+    static void protectStoreFile();
+
     // Writes every value to the store at once, as destruction does, so that a
     // crash later in the run keeps what the DJ has confirmed.
     void writeNow();

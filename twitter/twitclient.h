@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posttarget.h"
 #include "twitcurl.h"
 #include "twitthread.h"
 
@@ -13,7 +14,7 @@
 // store, runs the PIN authorization (browser page plus PIN dialog), checks the
 // stored token at start-up and posts status texts on its worker thread. No
 // transfer runs on the GUI thread, so a quit is honoured at any moment.
-class TwitClient : public QObject
+class TwitClient : public QObject, public PostTarget
 {
     Q_OBJECT
 public:
@@ -28,6 +29,15 @@ public:
     // paused until 21:40 (rate limit)", why the last post failed, or why the
     // start-up check could not reach the service; empty until known.
     QString accountState() const { return m_state; }
+
+    // As a post target beside the other networks: the window's "Active" switch
+    // for X decides whether the posting output hands it messages.
+    void setPostingActive(bool active) { m_postingActive = active; }
+    bool postingActive() const override { return m_postingActive; }
+    void post(const QString& text, ::PostKind kind) override
+    {
+        updateStatus(text, kind == ::PostKind::NowPlaying ? PostKind::NowPlaying : PostKind::Other);
+    }
 
 Q_SIGNALS:
     void setUserNameID(QString screenName, QString userId);
@@ -54,6 +64,7 @@ private:
     std::shared_ptr<twitCurl> m_client;
     QString m_screenName;
     QString m_state;
+    bool m_postingActive = true;
 };
 
 Q_DECLARE_METATYPE(TwitClient::PostKind)
