@@ -1,6 +1,7 @@
 #include "windowoutputs.h"
 
 #include "maindlg.h"
+#include "setcontroller.h"
 #include "track.h"
 #include "trackview.h"
 #include "twitclient.h"
@@ -14,10 +15,7 @@ void WindowTrackOutput::setStarted(const SetController&)
 
 void WindowTrackOutput::trackPlayed(const Track& track, const SetController&)
 {
-    if (track.source == TrackSource::Serato)
-        m_window.showSongMetaDataOnScreen(track.deck.toInt(), track.artist, track.title);
-    else
-        m_window.showSongMetaDataOnScreen(track.artist, track.title);
+    m_window.showTrack(track);
 }
 
 bool TwitterTarget::postingActive() const
@@ -27,7 +25,27 @@ bool TwitterTarget::postingActive() const
 
 void TwitterTarget::post(const QString& text, PostKind kind)
 {
-    // Only a now-playing post may give way to a newer one while posting is paused.
-    m_client.updateStatus(text, kind == PostKind::NowPlaying ? TwitClient::PostKind::NowPlaying
-                                                             : TwitClient::PostKind::Other);
+    TwitClient::PostKind as = TwitClient::PostKind::Other;
+    switch (kind) {
+    case PostKind::NowPlaying:
+        as = TwitClient::PostKind::NowPlaying;
+        break;
+    case PostKind::Start:
+        as = TwitClient::PostKind::Start;
+        break;
+    case PostKind::Stop:
+        as = TwitClient::PostKind::Stop;
+        break;
+    case PostKind::Manual:
+        as = TwitClient::PostKind::Manual;
+        break;
+    case PostKind::Test:
+        as = TwitClient::PostKind::Test;
+        break;
+    }
+    const QDateTime start = m_set.startTime();
+    m_client.updateStatus(text, as,
+                          m_set.isStarted() || kind == PostKind::Stop
+                              ? start.toString(QStringLiteral(" (HH:mm)"))
+                              : QString());
 }
