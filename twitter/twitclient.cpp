@@ -280,8 +280,9 @@ bool TwitClient::authorize()
         event_log::write("Twitter: access token failed: " +
                              client->getLastCurlError().toStdString(),
                          event_log::error, 1);
-        // Only an answered refusal is a wrong PIN; a failed transfer ends here.
-        if (access == Transfer::Interrupted || client->getLastHttpStatus() == 0)
+        // Only an answered refusal of a PIN for a page that was shown is a wrong
+        // PIN; a failed transfer ends here.
+        if (access == Transfer::Interrupted || client->getLastHttpStatus() == 0 || page.isEmpty())
             return false;
     }
 
