@@ -44,6 +44,7 @@ public:
 
     void create(qint64 request, const QString& name, const TrackListLocation& location)
     {
+        retryHeldBack(); // a new set is the next chance for the last one's tracks
         m_pending.clear();
         const bool ok = m_file->create(name, location);
         if (!ok)

@@ -375,8 +375,9 @@ TwitThread::Result TwitThread::post(Job& job)
         done = client.postTweet(job.text);
     const long status = client.getLastHttpStatus();
     if (done && status >= 200 && status < 300) {
-        const QString answer =
-            QStringLiteral("HTTP %1, id %2").arg(status).arg(postedId(client.getLastReply()));
+        const QString id = postedId(client.getLastReply());
+        const QString answer = id.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                                            : QStringLiteral("HTTP %1, id %2").arg(status).arg(id);
         logEvent(
             QStringLiteral("Twitter: %1 post sent: \"%2\" (%3)").arg(job.post.kind, text, answer),
             event_log::info);

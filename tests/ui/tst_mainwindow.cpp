@@ -24,6 +24,9 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <memory>
 
 class TestMainWindow : public QObject
@@ -211,6 +214,34 @@ private Q_SLOTS:
         p.playingMessage->setText("now on the decks:");
         window.reset();
         QCOMPARE(QSettings().value("PlayingMessage").toString(), "now on the decks:");
+    }
+
+    // Tracks that a full disk held back at Stop are written at the next chance.
+    void heldBackTracks()
+    {
+        MainDlg window;
+        TrackListOutput& list = *window.trackListOutput();
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        const QString file = list.filePath();
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit full{rlim_t(QFileInfo(file).size() + 50), old.rlim_max};
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+        for (const QString title : {"1", "2", "3"})
+            window.setController().report(
+                Track::broadcast("A", title, "/m", QDateTime::currentDateTime()));
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        QVERIFY(window.statusModel().text("tracklist").startsWith("NOT WRITTEN"));
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        QVector<TrackListFile::Entry> read;
+        QVERIFY(TrackListFile::readEntries(readFile(file), &read) && read.size() == 3);
+        QCOMPARE(window.statusModel().text("tracklist").left(7), "writing");
     }
 
     // A first evening: Twitter off asks for no PIN until it is switched on or
