@@ -5,7 +5,6 @@
 #include "eventlog.h"
 #include "instancecommand.h"
 #include "listenercontrol.h"
-#include "messagecomposer.h"
 #include "prefsdlg.h"
 #include "prefsfields.h"
 #include "quitsequence.h"
@@ -23,7 +22,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QStandardPaths>
 #include <QTimer>
