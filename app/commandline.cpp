@@ -20,6 +20,7 @@ CommandLine::CommandLine(const QCoreApplication& app)
     m_parser.setApplicationDescription(
         translated("Follows the tracks of a DJ set from the system tray."));
     m_parser.addHelpOption();
+    m_parser.addVersionOption();
     m_parser.addOptions({m_hidden, m_start, m_stop, m_quit});
     m_parser.process(app);
 }

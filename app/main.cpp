@@ -5,11 +5,16 @@
 #include "qtsingleapplication.h"
 #include "quitonsignal.h"
 
+#include <chrono>
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QtSingleApplication app(argc, argv, true);
+    // Before the command line: --version prints them.
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
     const CommandLine commandLine(app);
     const QString command = commandLine.instanceCommand();
     // Stopping or quitting a FENK that does not run must not start one.
@@ -24,10 +29,6 @@ int main(int argc, char* argv[])
         return 0;
     if (app.isRunning())
         return 0;
-
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
-    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
 
     const EventLogFile eventLog(EventLogFile::defaultFolder());
     QuitOnSignal quitOnSignal;
@@ -48,5 +49,11 @@ int main(int argc, char* argv[])
         window.runInstanceCommand(command);
     window.showAtStart(commandLine.hidden());
     QApplication::setQuitOnLastWindowClosed(false);
-    return app.exec();
+    const int exitCode = app.exec();
+    // Quit and a logout end a running set as Stop does and give its last
+    // messages a few seconds to leave; after SIGTERM the whole exit must take
+    // less than two seconds, so the wait is shorter.
+    window.finishBeforeQuit(quitOnSignal.received() ? std::chrono::milliseconds(900)
+                                                    : std::chrono::milliseconds(5000));
+    return exitCode;
 }

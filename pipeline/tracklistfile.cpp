@@ -101,6 +101,7 @@ bool TrackListFile::create(const QString& fileName, const TrackListLocation& loc
     m_fileName = fileName;
     m_entries.clear();
     m_unwritten.clear();
+    m_writtenSize = -1;
     if (!QDir().mkpath(m_folder)) {
         m_error = QStringLiteral("Cannot create the folder %1").arg(m_folder);
         return false;
@@ -171,6 +172,7 @@ bool TrackListFile::copyTo(const QString& targetFolder) const
 
 void TrackListFile::close()
 {
+    m_writtenSize = -1;
     m_fileName.clear();
     m_entries.clear();
     m_unwritten.clear();
@@ -237,25 +239,59 @@ bool TrackListFile::readEntries(const QByteArray& xml, QVector<Entry>* entries)
     return true;
 }
 
-QVector<TrackListFile::Entry> TrackListFile::entriesOnDisk() const
+QVector<TrackListFile::Entry> TrackListFile::entriesOnDisk()
 {
     // The file is the record of the run (a hand edit during the set stays),
     // plus what could not be written to it. When it was lost or damaged since
     // the last write, what this object wrote last is the better record.
     // Unchanged since this object wrote it: no need to parse it again.
+    m_diskState = DiskState::AsWritten;
     const QFileInfo info(filePath());
     if (info.exists() && info.size() == m_writtenSize && info.lastModified() == m_writtenTime)
         return m_entries; // which holds the unwritten tail too
     QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Before the first write there is nothing of ours to read back.
+        if (m_writtenSize >= 0)
+            m_diskState = DiskState::Unreadable;
+        return m_entries;
+    }
     QVector<Entry> entries;
-    if (file.open(QIODevice::ReadOnly) && file.size() <= maxFileSize &&
-        readEntries(file.readAll(), &entries))
+    if (file.size() <= maxFileSize && readEntries(file.readAll(), &entries))
         return entries + m_unwritten;
+    m_diskState = DiskState::Damaged;
     return m_entries;
+}
+
+bool TrackListFile::keepBackup(QString* backupPath)
+{
+    backupPath->clear();
+    if (m_fileName.isEmpty()) {
+        m_error = QStringLiteral("No tracklist is open");
+        return false;
+    }
+    // Tracks held back by a full disk belong in the backup, not in a cleared file.
+    if (!m_unwritten.isEmpty() && !writeUnwritten())
+        return false;
+    if (!QFileInfo::exists(filePath()))
+        return true;
+    QString backup = filePath() + QStringLiteral(".bak");
+    for (int n = 2; QFileInfo::exists(backup); ++n)
+        backup = filePath() + QStringLiteral(".bak.%1").arg(n);
+    QFile file(filePath());
+    if (!file.rename(backup)) {
+        m_error =
+            QStringLiteral("Cannot keep %1 as %2: %3").arg(filePath(), backup, file.errorString());
+        return false;
+    }
+    m_writtenSize = -1;
+    *backupPath = backup;
+    return true;
 }
 
 bool TrackListFile::write(const TrackListLocation& location, const QVector<Entry>& entries)
 {
+    m_lastLocation = location;
     QSaveFile file(filePath());
     const QByteArray xml = document(location, entries);
     if (!writeWhole(&file, xml, &m_error))

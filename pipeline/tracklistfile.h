@@ -50,8 +50,16 @@ public:
     bool append(const QVector<Entry>& entries, const TrackListLocation& location);
     // Entries that no write has stored yet.
     int unwrittenCount() const { return m_unwritten.size(); }
+    // Tries to store them, with the location of the last write.
+    bool writeUnwritten() { return append(QVector<Entry>(), m_lastLocation); }
     // Leaves the location and no tracks.
     bool clear(const TrackListLocation& location);
+    // Moves the current file aside as "<name>.xml.bak" (".bak.2", ... when taken),
+    // after writing what was held back; *backupPath receives it. Without a file
+    // on disk there is nothing to keep and backupPath stays empty. False when the
+    // file could not be moved or the held-back tracks not written: then nothing
+    // may be cleared.
+    bool keepBackup(QString* backupPath);
     // Copies the current file into targetFolder under the same name, replacing
     // an earlier copy.
     bool copyTo(const QString& targetFolder) const;
@@ -65,6 +73,10 @@ public:
     // Why the last failed call failed; empty after a success.
     QString errorString() const { return m_error; }
 
+    // What the last append found on disk where it expected its own last write.
+    enum class DiskState { AsWritten, Unreadable, Damaged };
+    DiskState lastDiskState() const { return m_diskState; }
+
     // The complete document for these values, as it is written to disk.
     QByteArray document(const TrackListLocation& location, const QVector<Entry>& entries) const;
     // Entries of a document; false when it is not well-formed or its
@@ -73,7 +85,7 @@ public:
 
 private:
     bool write(const TrackListLocation& location, const QVector<Entry>& entries);
-    QVector<Entry> entriesOnDisk() const;
+    QVector<Entry> entriesOnDisk();
 
     QString m_folder;
     QString m_stylesheetHost;
@@ -82,5 +94,7 @@ private:
     QVector<Entry> m_unwritten; // the tail of m_entries that no write has stored yet
     qint64 m_writtenSize = -1;  // the file as the last successful write left it
     QDateTime m_writtenTime;
+    DiskState m_diskState = DiskState::AsWritten;
+    TrackListLocation m_lastLocation;
     mutable QString m_error;
 };

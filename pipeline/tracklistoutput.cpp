@@ -11,28 +11,45 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 const QString statusKey = QStringLiteral("tracklist");
 }
 
 // Owns the file of the running set on the worker thread. Appends are gathered
-// and written together once the worker's queue is empty.
+// and written together once the worker's queue is empty. Tracks that could not
+// be written (a full disk) are tried again on a timer and with every later
+// request, also after their set has stopped, until they are on disk.
 class TrackListWriter : public QObject
 {
     Q_OBJECT
 public:
     TrackListWriter(QString folder, QString stylesheetHost)
-        : m_file(std::move(folder), std::move(stylesheetHost))
-    {}
+        : m_folder(std::move(folder)), m_stylesheetHost(std::move(stylesheetHost)),
+          m_file(newFile()), m_retry(this)
+    {
+        m_retry.setInterval(retryIntervalMs);
+        connect(&m_retry, &QTimer::timeout, this, [this] {
+            flush();
+            if (m_file->unwrittenCount() > 0)
+                m_file->writeUnwritten();
+            report(0, m_file->unwrittenCount() == 0, m_file->errorString());
+        });
+    }
 
     void create(qint64 request, const QString& name, const TrackListLocation& location)
     {
+        retryHeldBack(); // a new set is the next chance for the last one's tracks
         m_pending.clear();
-        const bool ok = m_file.create(name, location);
+        const bool ok = m_file->create(name, location);
         if (!ok)
             qDebug() << "oyoyoy";
-        Q_EMIT done(request, ok, m_file.errorString());
+        report(request, ok, m_file->errorString());
     }
 
     void append(qint64 request, const TrackListFile::Entry& entry,
@@ -45,65 +62,165 @@ public:
             QMetaObject::invokeMethod(this, &TrackListWriter::flush, Qt::QueuedConnection);
     }
 
-    void clear(qint64 request, const TrackListLocation& location)
+    // The removed file is kept beside the new one; without that, nothing is cleared.
+    void clear(qint64 request, const TrackListLocation& location, int tracks)
     {
-        m_pending.clear();
-        const bool ok = m_file.clear(location);
+        flush();
+        QString backup;
+        if (!m_file->keepBackup(&backup)) {
+            log(event_log::error, QStringLiteral("Tracklist %1 not cleared: %2")
+                                      .arg(m_file->filePath(), m_file->errorString()));
+            report(request, false, m_file->errorString());
+            return;
+        }
+        const bool ok = m_file->clear(location);
         if (!ok)
             qDebug() << "oyoyoy2";
-        Q_EMIT done(request, ok, m_file.errorString());
+        log(event_log::warning, QStringLiteral("Tracklist %1 cleared by the DJ, %2 tracks removed; "
+                                               "the removed file is kept as %3")
+                                    .arg(m_file->filePath())
+                                    .arg(tracks)
+                                    .arg(backup.isEmpty() ? QStringLiteral("(none)") : backup));
+        report(request, ok, m_file->errorString());
     }
 
     void copyTo(const QString& folder)
     {
-        if (m_file.copyTo(folder))
+        if (m_file->copyTo(folder))
             return;
-        event_log::write(QStringLiteral("Copying the tracklist to %1 failed: %2")
-                             .arg(folder, m_file.errorString())
-                             .toStdString(),
-                         event_log::error, 1);
-        Q_EMIT copyFailed(folder, m_file.errorString());
+        log(event_log::error, QStringLiteral("Copying the tracklist to %1 failed: %2")
+                                  .arg(folder, m_file->errorString()));
+        Q_EMIT copyFailed(folder, m_file->errorString());
     }
 
-    // Writes what is still pending or was held back, then lets the file go.
+    // Writes what is still pending or was held back, then lets the file go. A
+    // file that still holds tracks back stays with the writer and is tried
+    // again later.
     void close(qint64 request)
     {
         flush();
-        bool ok = true;
-        if (m_file.unwrittenCount() > 0) {
-            ok = m_file.append(QVector<TrackListFile::Entry>(), m_location);
-            if (!ok)
-                event_log::write(
-                    QStringLiteral("Tracklist %1 closed with %2 tracks not written: %3")
-                        .arg(m_file.filePath())
-                        .arg(m_file.unwrittenCount())
-                        .arg(m_file.errorString())
-                        .toStdString(),
-                    event_log::error, 1);
+        if (m_file->unwrittenCount() > 0)
+            m_file->writeUnwritten();
+        const bool ok = m_file->unwrittenCount() == 0;
+        const QString error = m_file->errorString();
+        if (ok) {
+            m_file->close();
+        } else {
+            log(event_log::error, QStringLiteral("Tracklist %1 closed with %2 tracks not yet "
+                                                 "written, trying again: %3")
+                                      .arg(m_file->filePath())
+                                      .arg(m_file->unwrittenCount())
+                                      .arg(error));
+            m_heldBack.push_back(std::exchange(m_file, newFile()));
         }
-        m_file.close();
-        Q_EMIT done(request, ok, ok ? QString() : m_file.errorString());
+        report(request, ok, error);
+    }
+
+    // The program ends: a last try, and what still cannot be written goes to
+    // the event log, so that the tracks themselves are not lost.
+    void finish()
+    {
+        retryHeldBack();
+        for (const auto& file : m_heldBack) {
+            QStringList tracks;
+            const QVector<TrackListFile::Entry> entries = file->entries();
+            for (int i = entries.size() - file->unwrittenCount(); i < entries.size(); ++i)
+                tracks << QStringLiteral("%1 %2 - %3")
+                              .arg(entries[i].date, entries[i].artist, entries[i].track);
+            log(event_log::error,
+                QStringLiteral("Tracklist %1: %2 tracks could not be written before the quit: %3")
+                    .arg(file->filePath())
+                    .arg(file->unwrittenCount())
+                    .arg(tracks.join(QStringLiteral("; "))));
+        }
     }
 
 Q_SIGNALS:
     void done(qint64 request, bool ok, QString error);
     void copyFailed(QString folder, QString error);
+    // The file on disk was not as the last write left it: it was rewritten
+    // from the entries known here. damaged: it could be read but not parsed.
+    void repaired(QString fileName, bool damaged, int tracks);
 
 private:
-    void flush()
+    static constexpr int retryIntervalMs = 5000;
+
+    std::unique_ptr<TrackListFile> newFile() const
     {
-        if (m_pending.isEmpty())
-            return;
-        const bool ok = m_file.append(std::exchange(m_pending, {}), m_location);
-        if (!ok)
-            qDebug() << "oyoyoy";
-        Q_EMIT done(m_lastRequest, ok, m_file.errorString());
+        return std::make_unique<TrackListFile>(m_folder, m_stylesheetHost);
     }
 
-    TrackListFile m_file;
+    static void log(int severity, const QString& text)
+    {
+        event_log::write(text.toStdString(), severity, 1);
+    }
+
+    void flush()
+    {
+        retryHeldBack();
+        if (m_pending.isEmpty())
+            return;
+        const bool ok = m_file->append(std::exchange(m_pending, {}), m_location);
+        if (!ok)
+            qDebug() << "oyoyoy";
+        const TrackListFile::DiskState disk = m_file->lastDiskState();
+        if (disk != TrackListFile::DiskState::AsWritten) {
+            const bool damaged = disk == TrackListFile::DiskState::Damaged;
+            if (!damaged)
+                qDebug() << "oyoyoy1";
+            const int known = m_file->entries().size();
+            log(event_log::warning,
+                QStringLiteral("Tracklist %1 was %2 since FENK last wrote it; it is written "
+                               "again with the %3 tracks FENK knows")
+                    .arg(m_file->filePath(),
+                         damaged ? QStringLiteral("damaged or edited into a form FENK cannot read")
+                                 : QStringLiteral("missing or unreadable"))
+                    .arg(known));
+            Q_EMIT repaired(m_file->fileName(), damaged, known);
+        }
+        report(m_lastRequest, ok, m_file->errorString());
+    }
+
+    void retryHeldBack()
+    {
+        for (std::size_t i = 0; i < m_heldBack.size();) {
+            TrackListFile& file = *m_heldBack[i];
+            const int tracks = file.unwrittenCount();
+            if (!file.writeUnwritten()) {
+                ++i;
+                continue;
+            }
+            log(event_log::info, QStringLiteral("Tracklist %1: the %2 tracks held back are written")
+                                     .arg(file.filePath())
+                                     .arg(tracks));
+            m_heldBack.erase(m_heldBack.begin() + long(i));
+        }
+    }
+
+    // Every answer also says whether tracks still wait, here or in a closed set.
+    void report(qint64 request, bool ok, QString error)
+    {
+        if (ok && !m_heldBack.empty()) {
+            ok = false;
+            error = QStringLiteral("%1 held back: %2")
+                        .arg(m_heldBack.front()->fileName(), m_heldBack.front()->errorString());
+        }
+        const bool waiting = !m_heldBack.empty() || m_file->unwrittenCount() > 0;
+        if (waiting && !m_retry.isActive())
+            m_retry.start();
+        else if (!waiting)
+            m_retry.stop();
+        Q_EMIT done(request, ok, ok ? QString() : error);
+    }
+
+    QString m_folder;
+    QString m_stylesheetHost;
+    std::unique_ptr<TrackListFile> m_file;
+    std::vector<std::unique_ptr<TrackListFile>> m_heldBack;
     QVector<TrackListFile::Entry> m_pending;
     TrackListLocation m_location;
     qint64 m_lastRequest = 0;
+    QTimer m_retry;
 };
 
 TrackListOutput::TrackListOutput(QString folder, QString stylesheetHost, StatusModel* status,
@@ -116,6 +233,20 @@ TrackListOutput::TrackListOutput(QString folder, QString stylesheetHost, StatusM
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
     connect(m_writer, &TrackListWriter::done, this, &TrackListOutput::written);
     connect(m_writer, &TrackListWriter::copyFailed, this, &TrackListOutput::copyFailed);
+    connect(m_writer, &TrackListWriter::repaired, this,
+            [this](const QString& name, bool damaged, int tracks) {
+                if (name != m_fileName)
+                    return;
+                m_repair = damaged ? tr("%1 was damaged or edited by hand; the %2 known tracks "
+                                        "were written again")
+                                         .arg(name)
+                                         .arg(tracks)
+                                   : tr("%1 was missing or unreadable; the %2 known tracks were "
+                                        "written again")
+                                         .arg(name)
+                                         .arg(tracks);
+                showStatus();
+            });
     m_thread.start();
     if (m_status != nullptr)
         m_status->addLine(statusKey, tr("Tracklist"));
@@ -128,6 +259,7 @@ TrackListOutput::~TrackListOutput()
         const qint64 request = ++m_requested;
         QMetaObject::invokeMethod(m_writer, [w = m_writer, request] { w->close(request); });
     }
+    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->finish(); });
     m_thread.quit();
     if (!m_thread.wait(QDeadlineTimer(1500)))
         event_log::write("The tracklist's last write did not finish in time", event_log::error, 1);
@@ -150,6 +282,7 @@ void TrackListOutput::setStarted(const SetController& set)
     m_open = true;
     m_tracks = 0;
     m_error.clear();
+    m_repair.clear();
     const qint64 request = ++m_requested;
     QMetaObject::invokeMethod(m_writer,
                               [w = m_writer, request, name = m_fileName, location = m_location] {
@@ -184,10 +317,12 @@ void TrackListOutput::clear()
 {
     if (!m_open)
         return;
-    m_tracks = 0;
     const qint64 request = ++m_requested;
-    QMetaObject::invokeMethod(
-        m_writer, [w = m_writer, request, location = m_location] { w->clear(request, location); });
+    QMetaObject::invokeMethod(m_writer,
+                              [w = m_writer, request, location = m_location, tracks = m_tracks] {
+                                  w->clear(request, location, tracks);
+                              });
+    m_tracks = 0;
 }
 
 void TrackListOutput::copyTo(const QString& folder)
@@ -212,6 +347,8 @@ bool TrackListOutput::waitForWrites(int timeoutMs)
 void TrackListOutput::written(qint64 request, bool ok, QString error)
 {
     m_done = qMax(m_done, request);
+    if (m_done >= m_requested)
+        Q_EMIT writesDone();
     if (ok == m_error.isEmpty() && (ok || error == m_error))
         return;
     if (!ok)
@@ -230,6 +367,8 @@ void TrackListOutput::showStatus()
         m_status->set(statusKey, tr("none yet"), tr("Start makes one"));
     else if (!m_error.isEmpty())
         m_status->set(statusKey, tr("NOT WRITTEN"), m_fileName + QStringLiteral(": ") + m_error);
+    else if (m_open && !m_repair.isEmpty())
+        m_status->set(statusKey, tr("repaired"), m_repair);
     else if (m_open)
         m_status->set(statusKey, tr("writing"), m_fileName);
     else

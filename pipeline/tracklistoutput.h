@@ -39,16 +39,21 @@ public:
     // Entries of the running set, as far as they are known here.
     int trackCount() const { return m_tracks; }
 
-    // Empties the running set's file (the location stays).
+    // Empties the running set's file (the location stays); the removed file is
+    // kept as "<name>.xml.bak" beside it, and events.log says so.
     void clear();
     // Copies the running set's file into folder; copyFailed says why not.
     void copyTo(const QString& folder);
 
     // Waits until every write asked for so far is done, at most timeoutMs.
     bool waitForWrites(int timeoutMs);
+    // Some write asked for is not done yet.
+    bool writesPending() const { return m_done < m_requested; }
 
 Q_SIGNALS:
     void copyFailed(QString folder, QString error);
+    // Every write asked for so far is done (written or failed).
+    void writesDone();
 
 private:
     void written(qint64 request, bool ok, QString error);
@@ -62,6 +67,7 @@ private:
     QString m_fileName;
     QStringList m_usedNames;
     QString m_error;
+    QString m_repair; // why the running set's file had to be written again
     int m_tracks = 0;
     bool m_open = false;
     qint64 m_requested = 0; // numbers the writes asked for

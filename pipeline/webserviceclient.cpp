@@ -129,7 +129,9 @@ QNetworkReply* WebServiceClient::get(const QUrl& url)
 void WebServiceClient::sendTrack(const Identity& who, const QString& artist, const QString& track)
 {
     QNetworkReply* reply = get(trackUrl(who, artist, track));
+    ++m_reportsInFlight;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        --m_reportsInFlight;
         if (reply->error() != QNetworkReply::NoError)
             Q_EMIT reportFailed(QStringLiteral("track report"), replyError(reply));
     });
@@ -139,7 +141,9 @@ void WebServiceClient::sendSession(const Identity& who, bool start, const QStrin
                                    const QString& listenerCode)
 {
     QNetworkReply* reply = get(sessionUrl(who, start, version, listenerCode));
+    ++m_reportsInFlight;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        --m_reportsInFlight;
         if (reply->error() != QNetworkReply::NoError)
             Q_EMIT reportFailed(QStringLiteral("session report"), replyError(reply));
     });

@@ -55,6 +55,8 @@ public:
                      const QString& listenerCode);
     void lookupLocation();
     void checkVersion();
+    // Track and session reports sent and not yet answered or failed.
+    int reportsInFlight() const { return m_reportsInFlight; }
 
     // The string values of the wanted keys in a property-list style reply
     // (<key>K</key> then <string>V</string>); absent keys are left out.
@@ -85,4 +87,5 @@ private:
     QSslConfiguration m_tls = QSslConfiguration::defaultConfiguration();
     QPointer<QNetworkReply> m_locationReply;
     QPointer<QNetworkReply> m_versionReply;
+    int m_reportsInFlight = 0;
 };

@@ -1,14 +1,20 @@
-// Renders the main window and each preferences tab to PNG files, for the README.
-// Run it through scripts/screenshots (under Xvfb) with a throw-away HOME.
+// Renders the main window with its menu, the status area during a set, the tray
+// menu and each preferences tab to PNG files, for the README. Run it through
+// scripts/screenshots (under Xvfb) with a throw-away HOME.
 #include "listenercontrol.h"
 #include "maindlg.h"
 #include "messanger.h"
 #include "offlinetwitter.h"
 #include "oscthread.h"
 #include "prefsdlg.h"
+#include "statusview.h"
+#include "windowmenu.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QSettings>
 #include <QTimer>
 
@@ -39,7 +45,6 @@ int main(int argc, char* argv[])
     // What the window looks like a few tracks into a set.
     window.form().locationEdit->setText(QStringLiteral("Berlin Germany"));
     window.startStopServers();
-    window.statusModel().set(QStringLiteral("twitter"), QStringLiteral("@dj_fenk"));
     SetController& set = window.setController();
     const QDateTime now = QDateTime::currentDateTime();
     set.report(Track::broadcast(QStringLiteral("Hüsker Dü"), QStringLiteral("Diane"),
@@ -58,10 +63,36 @@ int main(int argc, char* argv[])
     int written = 0;
     // The listeners need a moment to open their ports.
     QTimer::singleShot(1500, &window, [&] {
+        // The offline account's posts have failed by now; show a signed-in one, and
+        // what Test says when its post went out.
+        window.statusModel().set(QStringLiteral("twitter"), QStringLiteral("@dj_fenk"));
+        prefs->testResultLbl->setText(QStringLiteral("Posted as @dj_fenk (HTTP 200, id 1)."));
         osc->sendMsg(QStringList{QStringLiteral("1"), QStringLiteral("Drums"), QStringLiteral("0"),
                                  QStringLiteral("Intro Loop")});
-        if (window.grab().save(out + QStringLiteral("/mainwindow.png")))
+        // The window with its "FENK" menu open: the menu is a window of its own,
+        // so it is drawn onto the window's picture where it opened.
+        QMenu* fenk = window.windowMenu()->bar()->actions().value(0)->menu();
+        const QRect entry = window.windowMenu()->bar()->actionGeometry(
+            window.windowMenu()->bar()->actions().value(0));
+        fenk->popup(window.windowMenu()->bar()->mapToGlobal(entry.bottomLeft()));
+        QCoreApplication::processEvents();
+        QPixmap shot = window.grab();
+        {
+            QPainter painter(&shot);
+            painter.drawPixmap(window.mapFromGlobal(fenk->pos()), fenk->grab());
+        }
+        fenk->hide();
+        if (shot.save(out + QStringLiteral("/mainwindow.png")))
             ++written;
+        if (window.form().statusView->parentWidget()->grab().save(out +
+                                                                  QStringLiteral("/status.png")))
+            ++written;
+        QMenu* tray = window.systemTrayMenu();
+        tray->popup(QPoint(0, 0));
+        QCoreApplication::processEvents();
+        if (tray->grab().save(out + QStringLiteral("/traymenu.png")))
+            ++written;
+        tray->hide();
         const char* const names[] = {"main", "listeners", "twitter", "messages"};
         for (int tab = 0; tab < prefs->prefsTabWgt->count(); ++tab) {
             prefs->prefsTabWgt->setCurrentIndex(tab);
@@ -75,5 +106,5 @@ int main(int argc, char* argv[])
     });
     app.exec();
     std::printf("%d screenshots written to %s\n", written, qPrintable(out));
-    return written == 5 ? 0 : 1;
+    return written == 7 ? 0 : 1;
 }

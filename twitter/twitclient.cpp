@@ -32,36 +32,62 @@ constexpr std::chrono::milliseconds authConnectTimeout{10000};
 constexpr std::chrono::milliseconds authTotalTimeout{20000};
 
 // The PIN dialog also names the authorization page, for a desktop where no
-// browser opens by itself.
-QString askForPin(const QUrl& page, bool* ok)
+// browser opens by itself, and says that FENK works without it.
+QString askForPin(const QUrl& page, bool retry, bool* ok)
 {
     QDialog dialog;
     dialog.setWindowTitle(TwitClient::tr("FENK - PIN"));
     auto* layout = new QVBoxLayout(&dialog);
-    auto* hint = new QLabel(
-        page.isEmpty()
-            ? TwitClient::tr("The Twitter authorization page could not be reached. Check the "
-                             "network and request a new token in Preferences.")
-            : TwitClient::tr("Open this page in a web browser, sign in to Twitter and copy the "
-                             "PIN it shows:"));
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
+    const auto addLine = [layout](const QString& text) {
+        auto* line = new QLabel(text);
+        line->setWordWrap(true);
+        layout->addWidget(line);
+        return line;
+    };
+    if (retry)
+        addLine(TwitClient::tr("Twitter did not accept that PIN. Try again with the PIN on the "
+                               "new page, or cancel."));
+    addLine(page.isEmpty()
+                ? TwitClient::tr("The Twitter authorization page could not be reached. Check the "
+                                 "network and request a new token in Preferences.")
+                : TwitClient::tr("Open this page in a web browser, sign in to Twitter and copy the "
+                                 "PIN it shows:"));
     if (!page.isEmpty()) {
-        auto* address = new QLabel;
+        QLabel* address = addLine(QString());
         address->setTextFormat(Qt::PlainText);
         address->setText(page.toString());
         address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        layout->addWidget(address);
     }
     layout->addWidget(new QLabel(TwitClient::tr("Please, enter your PIN-code:")));
     auto* pin = new QLineEdit;
     layout->addWidget(pin);
+    addLine(TwitClient::tr("FENK works without posting: Cancel goes on without Twitter. You can "
+                           "sign in later in Preferences, Twitter, \"Request New Token\"."));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
     *ok = dialog.exec() == QDialog::Accepted;
     return pin->text();
+}
+
+QString kindName(TwitClient::PostKind kind)
+{
+    switch (kind) {
+    case TwitClient::PostKind::NowPlaying:
+        return QStringLiteral("now playing");
+    case TwitClient::PostKind::Start:
+        return QStringLiteral("start");
+    case TwitClient::PostKind::Stop:
+        return QStringLiteral("stop");
+    case TwitClient::PostKind::Manual:
+        return QStringLiteral("manual");
+    case TwitClient::PostKind::Test:
+        return QStringLiteral("test");
+    case TwitClient::PostKind::Other:
+        break;
+    }
+    return QStringLiteral("other");
 }
 
 void openInBrowser(const QUrl& url)
@@ -85,7 +111,7 @@ TwitThread::Api apiMode(AdvancedSettings::TwitterApi api)
 
 } // namespace
 
-TwitClient::TwitClient(QObject* parent) : QObject(parent)
+TwitClient::TwitClient(QObject* parent, bool active) : QObject(parent), m_active(active)
 {
     qRegisterMetaType<TwitClient::PostKind>();
     const AdvancedSettings advanced;
@@ -99,21 +125,31 @@ TwitClient::TwitClient(QObject* parent) : QObject(parent)
         rememberName(name);
         Q_EMIT setUserNameID(name, id);
     });
-    connect(&m_worker, &TwitThread::posted, this, [this] { rememberName(m_screenName); });
-    connect(&m_worker, &TwitThread::postFailed, this,
-            [this](const QString& reason) { setState(tr("last post failed: %1").arg(reason)); });
-    connect(&m_worker, &TwitThread::unauthorized, this,
-            [this] { setState(tr("not authorized: request a new token in Preferences")); });
-    connect(&m_worker, &TwitThread::postingPaused, this, [this](const QDateTime& until) {
-        setState(tr("posting paused until %1 (rate limit)")
-                     .arg(until.toLocalTime().toString(QStringLiteral("HH:mm"))));
+    connect(&m_worker, &TwitThread::posted, this, [this](quint64 id, const QString& answer) {
+        rememberName(m_screenName);
+        Q_EMIT postFinished(id, true, answer);
     });
+    connect(&m_worker, &TwitThread::postFailed, this, [this](quint64 id, const QString& reason) {
+        setState(tr("last post failed"), reason);
+        Q_EMIT postFinished(id, false, reason);
+    });
+    connect(&m_worker, &TwitThread::unauthorized, this,
+            [this] { setState(tr("not authorized"), tr("request a new token in Preferences")); });
+    connect(&m_worker, &TwitThread::postingPaused, this, [this](const QDateTime& until) {
+        setState(
+            tr("posting paused"),
+            tr("until %1 (rate limit)").arg(until.toLocalTime().toString(QStringLiteral("HH:mm"))));
+    });
+    connect(&m_worker, &TwitThread::checkFailed, this,
+            [this](const QString& reason) { setState(tr("check failed"), reason); });
     connect(&m_worker, &TwitThread::switchedToV2, this, &TwitClient::storeV2);
     // An unreachable service at start-up leads to the PIN dialog, as a failed
-    // check always has; now it comes once the window is up.
+    // check always has, but only while posting is on; it comes once the window
+    // is up.
     connect(&m_worker, &TwitThread::unreachable, this, [this](const QString& reason) {
-        setState(tr("Twitter not reachable: %1").arg(reason));
-        requestToken();
+        setState(tr("not reachable"), reason);
+        if (m_active)
+            requestToken();
     });
 
     m_client = newClient(false);
@@ -127,10 +163,23 @@ TwitClient::TwitClient(QObject* parent) : QObject(parent)
         std::shared_ptr<twitCurl> check = newClient(true);
         check->getSigner().setTokenKey(key.toUtf8());
         check->getSigner().setTokenSecret(secret.toUtf8());
+        setState(tr("checking\u2026"));
         m_worker.verifyCredentials(check);
-    } else if (!authorize()) {
-        setState(tr("not authorized: request a new token in Preferences"));
+    } else if (!m_active || !authorize()) {
+        setState(tr("not authorized"), tr("request a new token in Preferences"));
     }
+}
+
+bool TwitClient::hasToken() const
+{
+    const QSettings store;
+    return !store.value(tokenKeyName).toString().isEmpty() &&
+           !store.value(tokenSecretName).toString().isEmpty();
+}
+
+QString TwitClient::accountState() const
+{
+    return m_detail.isEmpty() ? m_state : m_state + QStringLiteral(" \u2014 ") + m_detail;
 }
 
 TwitClient::~TwitClient() = default;
@@ -148,12 +197,13 @@ std::shared_ptr<twitCurl> TwitClient::newClient(bool shortTimeouts) const
     return client;
 }
 
-void TwitClient::setState(const QString& text)
+void TwitClient::setState(const QString& state, const QString& detail)
 {
-    if (text == m_state)
+    if (state == m_state && detail == m_detail)
         return;
-    m_state = text;
-    Q_EMIT accountStateChanged(text);
+    m_state = state;
+    m_detail = detail;
+    Q_EMIT accountStateChanged(state, detail);
 }
 
 void TwitClient::rememberName(const QString& screenName)
@@ -198,33 +248,42 @@ void TwitClient::requestToken()
 
 bool TwitClient::authorize()
 {
-    std::shared_ptr<twitCurl> client = newClient(true);
+    std::shared_ptr<twitCurl> client;
+    // A refused PIN asks again, each time with a fresh request token: the
+    // service may have used up the previous one.
+    for (bool retry = false;; retry = true) {
+        client = newClient(true);
+        QByteArray authUrl;
+        const Transfer requested =
+            runOffGuiThread(*client, [&] { return client->fetchRequestToken(authUrl); });
+        if (requested == Transfer::Interrupted)
+            return false;
+        if (requested == Transfer::Failed)
+            event_log::write("Twitter: request token failed: " +
+                                 client->getLastCurlError().toStdString(),
+                             event_log::error, 1);
+        const QUrl page = QUrl::fromEncoded(authUrl);
+        if (!page.isEmpty())
+            openInBrowser(page);
 
-    QByteArray authUrl;
-    const Transfer requested =
-        runOffGuiThread(*client, [&] { return client->fetchRequestToken(authUrl); });
-    if (requested == Transfer::Interrupted)
-        return false;
-    if (requested == Transfer::Failed)
-        event_log::write("Twitter: request token failed: " +
-                             client->getLastCurlError().toStdString(),
-                         event_log::error, 1);
-    const QUrl page = QUrl::fromEncoded(authUrl);
-    if (!page.isEmpty())
-        openInBrowser(page);
+        bool ok = false;
+        const QString pin = askForPin(page, retry, &ok);
+        if (!ok || pin.isEmpty())
+            return false;
 
-    bool ok = false;
-    const QString pin = askForPin(page, &ok);
-    if (!ok || pin.isEmpty())
-        return false;
-
-    qDebug() << "everything is ok";
-    client->getSigner().setPin(pin.toUtf8());
-    if (runOffGuiThread(*client, [&] { return client->fetchAccessToken(); }) != Transfer::Done) {
+        qDebug() << "everything is ok";
+        client->getSigner().setPin(pin.toUtf8());
+        const Transfer access =
+            runOffGuiThread(*client, [&] { return client->fetchAccessToken(); });
+        if (access == Transfer::Done)
+            break;
         event_log::write("Twitter: access token failed: " +
                              client->getLastCurlError().toStdString(),
                          event_log::error, 1);
-        return false;
+        // Only an answered refusal of a PIN for a page that was shown is a wrong
+        // PIN; a failed transfer ends here.
+        if (access == Transfer::Interrupted || client->getLastHttpStatus() == 0 || page.isEmpty())
+            return false;
     }
 
     // The account's own client, with the ordinary time-outs and the new token.
@@ -239,10 +298,40 @@ bool TwitClient::authorize()
 
     // A job still holding the previous client keeps it until the job is done.
     m_client = std::move(account);
+    setState(tr("checking\u2026"));
     return true;
 }
 
-void TwitClient::updateStatus(QString text, TwitClient::PostKind kind)
+quint64 TwitClient::updateStatus(QString text, TwitClient::PostKind kind, QString duplicateSuffix)
 {
-    m_worker.setTwitMsg(m_client, text.toUtf8(), kind == PostKind::NowPlaying);
+    TwitThread::Post post;
+    post.id = ++m_lastPost;
+    post.kind = kindName(kind);
+    post.droppable = kind == PostKind::NowPlaying;
+    post.duplicateSuffix = duplicateSuffix.toUtf8();
+    m_worker.setTwitMsg(m_client, text.toUtf8(), post);
+    return post.id;
+}
+
+quint64 TwitClient::post(const QString& text, ::PostKind kind, const QString& duplicateSuffix)
+{
+    PostKind as = PostKind::Other;
+    switch (kind) {
+    case ::PostKind::NowPlaying:
+        as = PostKind::NowPlaying;
+        break;
+    case ::PostKind::Start:
+        as = PostKind::Start;
+        break;
+    case ::PostKind::Stop:
+        as = PostKind::Stop;
+        break;
+    case ::PostKind::Manual:
+        as = PostKind::Manual;
+        break;
+    case ::PostKind::Test:
+        as = PostKind::Test;
+        break;
+    }
+    return updateStatus(text, as, duplicateSuffix);
 }

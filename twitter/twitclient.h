@@ -18,34 +18,49 @@ class TwitClient : public QObject, public PostTarget
 {
     Q_OBJECT
 public:
-    enum class PostKind { NowPlaying, Other };
+    enum class PostKind { NowPlaying, Other, Start, Stop, Manual, Test };
 
-    // Reads the deployment settings once. May show the PIN dialog before returning
-    // (no stored token); the stored token is checked in the background.
-    explicit TwitClient(QObject* parent = nullptr);
+    // Reads the deployment settings once. Without a stored token and with
+    // posting switched on (active), shows the PIN dialog before returning; the
+    // stored token is checked in the background.
+    explicit TwitClient(QObject* parent = nullptr, bool active = true);
     ~TwitClient() override;
 
-    // "@name", "not authorized: request a new token in Preferences", "posting
-    // paused until 21:40 (rate limit)", why the last post failed, or why the
-    // start-up check could not reach the service; empty until known.
-    QString accountState() const { return m_state; }
+    // Whether posting is switched on: only then does FENK ask for a PIN by itself.
+    void setActive(bool active) { m_active = active; }
+    // A token pair is stored (it may still be rejected by the service).
+    bool hasToken() const;
+    // No post or check waits or runs.
+    bool isIdle() const { return m_worker.isIdle(); }
 
-    // As a post target beside the other networks: the window's "Active" switch
-    // for X decides whether the posting output hands it messages.
-    void setPostingActive(bool active) { m_postingActive = active; }
-    bool postingActive() const override { return m_postingActive; }
-    void post(const QString& text, ::PostKind kind) override
-    {
-        updateStatus(text, kind == ::PostKind::NowPlaying ? PostKind::NowPlaying : PostKind::Other);
-    }
+    // The account as the status line shows it: a state ("@name", "checking…",
+    // "not authorized", "posting paused", "last post failed", "not reachable",
+    // "check failed") and its detail; accountState() is "<state> — <detail>".
+    QString accountState() const;
+    QString accountVerdict() const { return m_state; }
+    QString accountDetail() const { return m_detail; }
+
+    // As a post target beside the other networks: the "Active" switch for X
+    // decides whether the posting output hands it messages.
+    void setPostingActive(bool active) { setActive(active); }
+    bool postingActive() const override { return m_active; }
+    void post(const QString& text, ::PostKind kind) override { post(text, kind, QString()); }
+    // With duplicateSuffix as updateStatus takes it.
+    quint64 post(const QString& text, ::PostKind kind, const QString& duplicateSuffix);
 
 Q_SIGNALS:
     void setUserNameID(QString screenName, QString userId);
-    void accountStateChanged(QString text);
+    void accountStateChanged(QString state, QString detail);
+    // The outcome of the post updateStatus numbered id: the service's answer,
+    // or why it failed.
+    void postFinished(quint64 id, bool sent, QString answer);
 
 public Q_SLOTS:
-    // A now-playing post may be dropped while posting is paused and a newer one waits.
-    void updateStatus(QString text, TwitClient::PostKind kind = PostKind::Other);
+    // A now-playing post may be dropped while posting is paused and a newer one
+    // waits. A text the service turns down as a duplicate is sent once more with
+    // duplicateSuffix appended, when there is one. Returns the post's number.
+    quint64 updateStatus(QString text, TwitClient::PostKind kind = PostKind::Other,
+                         QString duplicateSuffix = QString());
     void requestToken();
 
 private:
@@ -55,7 +70,7 @@ private:
     bool authorize();
     Transfer runOffGuiThread(twitCurl& client, const std::function<bool()>& transfer);
     std::shared_ptr<twitCurl> newClient(bool shortTimeouts) const;
-    void setState(const QString& text);
+    void setState(const QString& state, const QString& detail = QString());
     void rememberName(const QString& screenName);
     void storeV2();
 
@@ -64,7 +79,9 @@ private:
     std::shared_ptr<twitCurl> m_client;
     QString m_screenName;
     QString m_state;
-    bool m_postingActive = true;
+    QString m_detail;
+    quint64 m_lastPost = 0;
+    bool m_active = true;
 };
 
 Q_DECLARE_METATYPE(TwitClient::PostKind)

@@ -47,6 +47,44 @@ QString serviceErrorText(const QByteArray& reply)
     return QString::fromUtf8(reply.left(200)).simplified();
 }
 
+// A text the account posted before: v1.1 code 187, v2 a problem detail.
+bool isDuplicateRefusal(twitCurl& client)
+{
+    if (client.getLastHttpStatus() != 403)
+        return false;
+    const QJsonObject object = jsonObject(client.getLastReply());
+    for (const QJsonValue& error : object.value(QStringLiteral("errors")).toArray()) {
+        if (error.toObject().value(QStringLiteral("code")).toInt() == 187)
+            return true;
+    }
+    return object.value(QStringLiteral("detail")).toString().contains(QLatin1String("duplicate"));
+}
+
+// The new post's ID as the service answered it, v1.1 or v2.
+QString postedId(const QByteArray& reply)
+{
+    const QJsonObject object = jsonObject(reply);
+    const QJsonObject v2 = object.value(QStringLiteral("data")).toObject();
+    return (v2.isEmpty() ? object.value(QStringLiteral("id_str")) : v2.value(QStringLiteral("id")))
+        .toString()
+        .left(40);
+}
+
+// Why a start-up check that was answered did not name the account.
+QString checkFailure(twitCurl& client)
+{
+    const long status = client.getLastHttpStatus();
+    if (status == 429)
+        return QStringLiteral("rate limit (HTTP 429)");
+    if (status == 503)
+        return QStringLiteral("service unavailable (HTTP 503)");
+    if (status >= 200 && status < 300)
+        return client.getLastReply().trimmed().isEmpty()
+                   ? QStringLiteral("no answer (an empty reply)")
+                   : QStringLiteral("no answer (a reply without the account)");
+    return QStringLiteral("HTTP %1: %2").arg(status).arg(serviceErrorText(client.getLastReply()));
+}
+
 bool isV1OnlyRefusal(twitCurl& client)
 {
     if (client.getLastHttpStatus() != 403)
@@ -97,13 +135,21 @@ TwitThread::TwitThread(QObject* parent) : QThread(parent)
 TwitThread::~TwitThread()
 {
     std::size_t abandoned = 0;
+    QStringList dropped;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
         abandoned = m_queue.size();
+        for (const Job& job : m_queue)
+            if (job.kind == PostStatus)
+                dropped << QStringLiteral("%1 post \"%2\"")
+                               .arg(job.post.kind, QString::fromUtf8(job.text));
         m_queue.clear();
     }
     m_wake.notify_all();
+    for (const QString& post : qAsConst(dropped))
+        logEvent(QStringLiteral("Twitter: %1 not sent, FENK quit first").arg(post),
+                 event_log::warning);
     if (abandoned > 0)
         logEvent(
             QStringLiteral("Twitter: %1 post(s) or check(s) abandoned at shutdown").arg(abandoned),
@@ -129,19 +175,25 @@ void TwitThread::setApi(Api forced, bool v2)
     m_v2.store(forced == Api::V2 || (forced == Api::Auto && v2));
 }
 
-void TwitThread::setTwitMsg(std::shared_ptr<twitCurl> Client, QByteArray message, bool droppable)
+void TwitThread::setTwitMsg(std::shared_ptr<twitCurl> Client, QByteArray message, Post post)
 {
-    enqueue(Job{PostStatus, std::move(Client), std::move(message), droppable});
+    enqueue(Job{PostStatus, std::move(Client), std::move(message), std::move(post)});
+}
+
+bool TwitThread::isIdle() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_active && m_queue.empty();
 }
 
 void TwitThread::getUserInfo(std::shared_ptr<twitCurl> Client, QByteArray screenName)
 {
-    enqueue(Job{FetchUserInfo, std::move(Client), std::move(screenName)});
+    enqueue(Job{FetchUserInfo, std::move(Client), std::move(screenName), Post()});
 }
 
 void TwitThread::verifyCredentials(std::shared_ptr<twitCurl> Client)
 {
-    enqueue(Job{VerifyCredentials, std::move(Client), QByteArray()});
+    enqueue(Job{VerifyCredentials, std::move(Client), QByteArray(), Post()});
 }
 
 void TwitThread::enqueue(Job job)
@@ -176,7 +228,7 @@ void TwitThread::dropSupersededPosts()
         --it;
         if (it->kind != PostStatus)
             continue;
-        if (!it->droppable) {
+        if (!it->post.droppable) {
             newerFollows = false;
         } else if (newerFollows) {
             logEvent(QStringLiteral("Twitter: dropped the waiting post \"%1\", a newer track "
@@ -260,7 +312,7 @@ void TwitThread::pauseUntil(const QDateTime& until)
     Q_EMIT postingPaused(until);
 }
 
-TwitThread::Result TwitThread::runJob(const Job& job)
+TwitThread::Result TwitThread::runJob(Job& job)
 {
     twitCurl& client = *job.client;
     switch (job.kind) {
@@ -280,8 +332,10 @@ TwitThread::Result TwitThread::runJob(const Job& job)
         } else if (client.getLastHttpStatus() == 401) {
             logEvent(QStringLiteral("Twitter: the stored token was rejected (HTTP 401)"));
             Q_EMIT unauthorized();
-        } else {
-            reportUser(client.getLastReply());
+        } else if (!reportUser(client.getLastReply())) {
+            const QString reason = checkFailure(client);
+            logEvent(QStringLiteral("Twitter: the account check failed: %1").arg(reason));
+            Q_EMIT checkFailed(reason);
         }
         break;
     }
@@ -301,16 +355,17 @@ void TwitThread::fetchUser(const Job& job)
         reportUser(client.getLastReply());
 }
 
-void TwitThread::reportUser(const QByteArray& reply)
+bool TwitThread::reportUser(const QByteArray& reply)
 {
     const User user = readUser(reply);
     if (user.screenName.isEmpty())
-        return;
+        return false;
     Q_EMIT setUserNameID(user.screenName, user.userId);
     logEvent(QStringLiteral("Twitter: signed in as @%1").arg(user.screenName), event_log::info);
+    return true;
 }
 
-TwitThread::Result TwitThread::post(const Job& job)
+TwitThread::Result TwitThread::post(Job& job)
 {
     twitCurl& client = *job.client;
     const QString text = QString::fromUtf8(job.text);
@@ -320,7 +375,13 @@ TwitThread::Result TwitThread::post(const Job& job)
         done = client.postTweet(job.text);
     const long status = client.getLastHttpStatus();
     if (done && status >= 200 && status < 300) {
-        Q_EMIT posted();
+        const QString id = postedId(client.getLastReply());
+        const QString answer = id.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                                            : QStringLiteral("HTTP %1, id %2").arg(status).arg(id);
+        logEvent(
+            QStringLiteral("Twitter: %1 post sent: \"%2\" (%3)").arg(job.post.kind, text, answer),
+            event_log::info);
+        Q_EMIT posted(job.post.id, answer);
         return Result::Done;
     }
     if (done && status == 429) {
@@ -340,11 +401,20 @@ TwitThread::Result TwitThread::post(const Job& job)
     if (done && length > postLimit)
         reason +=
             QStringLiteral(" (%1 weighted characters, the limit is %2)").arg(length).arg(postLimit);
-    logEvent(QStringLiteral("Twitter: post \"%1\" failed: %2").arg(text, reason));
+    // A second set at the same place repeats its start text word for word.
+    if (done && !job.post.duplicateSuffix.isEmpty() && isDuplicateRefusal(client)) {
+        job.text += std::exchange(job.post.duplicateSuffix, QByteArray());
+        logEvent(QStringLiteral("Twitter: %1 post \"%2\" turned down as a duplicate (%3), sending "
+                                "\"%4\" instead")
+                     .arg(job.post.kind, text, reason, QString::fromUtf8(job.text)),
+                 event_log::warning);
+        return post(job);
+    }
+    logEvent(
+        QStringLiteral("Twitter: %1 post failed: \"%2\" (%3)").arg(job.post.kind, text, reason));
+    Q_EMIT postFailed(job.post.id, reason);
     if (status == 401)
         Q_EMIT unauthorized();
-    else
-        Q_EMIT postFailed(reason);
     return Result::Done;
 }
 

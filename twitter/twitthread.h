@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -12,6 +13,17 @@
 #include <mutex>
 
 class twitCurl;
+
+// How a post is handled and logged.
+struct TwitPost
+{
+    quint64 id = 0;
+    QString kind = QStringLiteral("other"); // "now playing", "start", ... for the log
+    // A now-playing post may give way to a newer one while posting is paused.
+    bool droppable = false;
+    // Appended for one more try when the service turns the text down as a duplicate.
+    QByteArray duplicateSuffix;
+};
 
 // Runs the account's network jobs (posting, reading the user's name and ID,
 // checking the stored token) off the GUI thread, one at a time in the order they
@@ -48,18 +60,26 @@ public:
     // character, CJK and emoji 2.
     static int weightedLength(const QString& text);
 
+    using Post = TwitPost;
+
+    // Nothing waits and no job runs.
+    bool isIdle() const;
+
 Q_SIGNALS:
     void setUserNameID(QString screenName, QString userId);
-    void posted();
-    void postFailed(QString reason);
+    void posted(quint64 id, QString answer);
+    void postFailed(quint64 id, QString reason);
     void unauthorized();
     void postingPaused(QDateTime until);
     // The start-up check could not reach the service.
     void unreachable(QString reason);
+    // The start-up check was answered, but not with the account (rate limit,
+    // service unavailable, an empty reply): the token was not rejected.
+    void checkFailed(QString reason);
     void switchedToV2();
 
 public Q_SLOTS:
-    void setTwitMsg(std::shared_ptr<twitCurl> Client, QByteArray message, bool droppable = false);
+    void setTwitMsg(std::shared_ptr<twitCurl> Client, QByteArray message, Post post = Post());
     void getUserInfo(std::shared_ptr<twitCurl> Client, QByteArray screenName);
     void verifyCredentials(std::shared_ptr<twitCurl> Client);
 
@@ -72,17 +92,17 @@ private:
         JobKind kind = Idle;
         std::shared_ptr<twitCurl> client;
         QByteArray text;
-        bool droppable = false;
+        Post post;
     };
     enum class Result { Done, RateLimited };
 
     void enqueue(Job job);
     bool takeNextJob(Job& job);
     void dropSupersededPosts();
-    Result runJob(const Job& job);
-    Result post(const Job& job);
+    Result runJob(Job& job);
+    Result post(Job& job);
     void fetchUser(const Job& job);
-    void reportUser(const QByteArray& reply);
+    bool reportUser(const QByteArray& reply);
     bool switchToV2(twitCurl& client);
     void pauseUntil(const QDateTime& until);
 

@@ -2,10 +2,13 @@
 
 #include "eventlogfile.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 
@@ -48,4 +51,30 @@ void desktop::openEventLog()
     const QString log = QDir(folder).filePath(QStringLiteral("events.log"));
     QDir().mkpath(folder);
     open(QUrl::fromLocalFile(QFileInfo::exists(log) ? log : folder));
+}
+
+namespace {
+const QString geometryKey = QStringLiteral("geometry");
+}
+
+void desktop::restoreGeometry(QWidget* window)
+{
+    const QByteArray geometry = QSettings().value(geometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        window->restoreGeometry(geometry);
+}
+
+void desktop::storeGeometry(const QWidget* window)
+{
+    QSettings().setValue(geometryKey, window->saveGeometry());
+}
+
+bool desktop::confirmQuitWithoutTray(QWidget* window)
+{
+    return QMessageBox::question(window, QStringLiteral("FENK"),
+                                 QCoreApplication::translate(
+                                     "MainDlg", "There is no system tray to keep FENK running in. "
+                                                "Closing the window quits FENK.\n\nQuit FENK now?"),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }

@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+class QWidget;
+
 #include <functional>
 
 namespace desktop {
@@ -19,4 +21,9 @@ bool systemTrayAvailable();
 void open(const QUrl& url);
 // Opens events.log, or its folder before the log's first record.
 void openEventLog();
+// The window's position and size under "geometry" in the settings store.
+void restoreGeometry(QWidget* window);
+void storeGeometry(const QWidget* window);
+// Without a tray, closing the window ends FENK: asks the DJ whether to go on.
+bool confirmQuitWithoutTray(QWidget* window);
 } // namespace desktop

@@ -5,29 +5,29 @@
 #include "eventlog.h"
 #include "instancecommand.h"
 #include "listenercontrol.h"
-#include "messagecomposer.h"
 #include "prefsdlg.h"
 #include "prefsfields.h"
+#include "quitsequence.h"
 #include "servicechecks.h"
+#include "tracklistcontrols.h"
 #include "tracklistoutput.h"
 #include "trackview.h"
 #include "tray.h"
 #include "twitclient.h"
+#include "twittercontrols.h"
+#include "windowmenu.h"
 #include "windowoutputs.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 
 namespace {
-const QString geometryKey = QStringLiteral("geometry");
-const QString twitterKey = QStringLiteral("twitter");
+const QString postsKey = QStringLiteral("posts");
 
 void logEvent(int severity, const QString& text)
 {
@@ -40,8 +40,9 @@ MainDlg::MainDlg(QWidget* parent)
       networkManager(new QNetworkAccessManager(this)), appSettings(this)
 {
     ui.setupUi(this);
+    menu = new WindowMenu(this);
     trackView = new TrackView(ui.plainTextEditTrackInfo);
-    restoreWindowGeometry();
+    desktop::restoreGeometry(this);
 
     prefsDlg = new PrefsDlg(nullptr);
     loadSettingsToPrefs();
@@ -67,16 +68,17 @@ MainDlg::MainDlg(QWidget* parent)
         advanced.webSiteHost(),
         [this](const TrackListLocation& location) { trackList->setLocation(location); }, this);
 
-    status.addLine(twitterKey, tr("Twitter"));
-    // May ask for the PIN before the window is shown.
-    twitClient = new TwitClient();
+    // May ask for the PIN before the window is shown, but only while posting is on.
+    twitClient = new TwitClient(nullptr, prefsDlg->activeTwitChBox->isChecked());
+    twitter = new TwitterControls(*twitClient, *prefsDlg, ui, status, appSettings, this);
     createTrayIcon();
 
     // The set's outputs, in the order every track reaches them: the view, the
     // posts, the web service's report, the tracklist file.
     viewOutput = std::make_unique<WindowTrackOutput>(*this, *trackView);
-    twitterTarget = std::make_unique<TwitterTarget>(*twitClient, *prefsDlg->activeTwitChBox);
-    posting = std::make_unique<PostingOutput>([this] { return postingTexts(); });
+    twitterTarget = std::make_unique<TwitterTarget>(*twitClient, *prefsDlg->activeTwitChBox, set);
+    posting = std::make_unique<PostingOutput>([this] { return postingTexts(); },
+                                              [this](PostKind kind) { postSkipped(kind); });
     posting->addTarget(twitterTarget.get());
     reports = std::make_unique<WebServiceOutput>(webService, appSettings, set,
                                                  QCoreApplication::applicationVersion());
@@ -86,8 +88,16 @@ MainDlg::MainDlg(QWidget* parent)
         set.addOutput(output);
     set.setLocation(ui.locationEdit->text());
 
+    trackListControls = new TrackListControls(*trackList, *prefsDlg, *serviceChecks, this);
     ui.statusView->setModel(&status);
     ui.statusView->setLineWidget(QStringLiteral("tracklist"), ui.openTrackListFolderBtn);
+
+    // What a quit waits for: the stop message, the session's end, the tracklist.
+    quitSequence = new QuitSequence(set, this);
+    quitSequence->addPending(tr("Twitter posts"), [this] { return !twitClient->isIdle(); });
+    quitSequence->addPending(tr("web service reports"),
+                             [this] { return webService->reportsInFlight() > 0; });
+    quitSequence->addPending(tr("tracklist writes"), [this] { return trackList->writesPending(); });
 
     connect(listeners, &ListenerControl::trackReported, &set, &SetController::report);
     connect(listeners, &ListenerControl::summaryChanged, prefsDlg->infoLbl, &QLabel::setText);
@@ -95,10 +105,7 @@ MainDlg::MainDlg(QWidget* parent)
     connect(&set, &SetController::stopped, this, &MainDlg::setStopped);
     connect(ui.locationEdit, &QLineEdit::textChanged, &set, &SetController::setLocation);
     connect(tray->icon(), &QSystemTrayIcon::activated, this, &MainDlg::tweetTrack);
-    connect(ui.msgTxtEdit, &QTextEdit::textChanged, this, &MainDlg::refreshRemainedCharackter);
     connect(ui.startStopBtn, &QPushButton::clicked, this, &MainDlg::startStopServers);
-    connect(prefsDlg->requestNewTokBtn, &QAbstractButton::clicked, twitClient,
-            &TwitClient::requestToken);
     connect(ui.refreshBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
     connect(prefsDlg->checkLocatBtn, &QPushButton::clicked, this, &MainDlg::refreshLocation);
     connect(twitClient, &TwitClient::setUserNameID, this, &MainDlg::setUserNameUID);
@@ -107,17 +114,8 @@ MainDlg::MainDlg(QWidget* parent)
             &MainDlg::copyToDesktopTrackList);
     connect(prefsDlg->checkUpdBtn, &QPushButton::clicked, this, &MainDlg::checkForUpdate);
     connect(prefsDlg, &PrefsDlg::closeDlg, this, &MainDlg::saveSettings);
-    connect(twitClient, &TwitClient::accountStateChanged, this,
-            [this](const QString& text) { status.set(twitterKey, text); });
     connect(webService, &WebServiceClient::locationFound, this, &MainDlg::readyReadReplyLocation);
     connect(webService, &WebServiceClient::versionFound, this, &MainDlg::readyReadReplyUpdate);
-    connect(trackList, &TrackListOutput::copyFailed, this,
-            [this](const QString& folder, const QString& error) {
-                // The DJ pressed the button and waits for the file: say why it is not there.
-                serviceChecks->showInformation(
-                    tr("The tracklist could not be copied to %1: %2").arg(folder, error),
-                    QMessageBox::Close);
-            });
     connect(prefsDlg, &PrefsDlg::listenerSettingsChanged, this, [this] {
         listeners->setOscShown(prefsDlg->checkBoxMasterClip->isChecked());
         prefsDlg->infoLbl->setText(listeners->preferencesSummary());
@@ -131,13 +129,6 @@ MainDlg::MainDlg(QWidget* parent)
     if (appSettings.checkForUpdateAtStart())
         checkForUpdate();
     serviceChecks->lookupLocation(nullptr, appSettings.locationServices());
-
-    // Until the account's check has answered, the name it had last time.
-    const QString account = twitClient->accountState();
-    status.set(twitterKey, !account.isEmpty() ? account
-                           : appSettings.userName().isEmpty()
-                               ? tr("not authorized")
-                               : QStringLiteral("@") + appSettings.userName());
     tray->icon()->show();
 }
 
@@ -145,7 +136,7 @@ MainDlg::~MainDlg()
 {
     listeners->stopListening();
     saveSettings();
-    storeWindowGeometry();
+    desktop::storeGeometry(this);
     delete prefsDlg;
     prefsDlg = nullptr;
     // Before the status model and the set they report to.
@@ -194,15 +185,28 @@ void MainDlg::migrateLegacyFolder()
     migrateLegacyTrackLists(trackListFolder(), QCoreApplication::applicationName());
 }
 
+// The tray menu and the window's menu bar lead to the same slots.
 void MainDlg::createTrayIcon()
 {
     tray = new Tray(this);
-    connect(tray->tweetTrackAction, &QAction::triggered, this, [this] { tweetTrack(); });
-    connect(tray->preferencesAction, &QAction::triggered, this, &MainDlg::prefsDlgShow);
-    connect(tray->openEventLogAction, &QAction::triggered, this, &MainDlg::openEventLog);
-    connect(tray->openTrackListFolderAction, &QAction::triggered, this,
-            &MainDlg::openTrackListFolder);
-    connect(tray->quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(tray->tweetTrackAction, &QAction::triggered, this, [this] {
+        tweetTrack();
+        if (!lastTrack.artist.isEmpty() || !lastTrack.title.isEmpty())
+            twitter->prepareTrackMessage(lastTrack);
+    });
+    for (const auto& [startStop, prefs, folder, log, quit] :
+         {std::make_tuple(tray->startStopAction, tray->preferencesAction,
+                          tray->openTrackListFolderAction, tray->openEventLogAction,
+                          tray->quitAction),
+          std::make_tuple(menu->startStopAction, menu->preferencesAction,
+                          menu->openTrackListFolderAction, menu->openEventLogAction,
+                          menu->quitAction)}) {
+        connect(startStop, &QAction::triggered, this, &MainDlg::startStopServers);
+        connect(prefs, &QAction::triggered, this, &MainDlg::prefsDlgShow);
+        connect(folder, &QAction::triggered, this, &MainDlg::openTrackListFolder);
+        connect(log, &QAction::triggered, this, &MainDlg::openEventLog);
+        connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    }
 }
 
 void MainDlg::setTrayIconStarted()
@@ -215,12 +219,23 @@ void MainDlg::setTrayIconStopped()
     tray->showStarted(false);
 }
 
+// A single click shows or hides the window, a double click brings it up.
 void MainDlg::tweetTrack(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason != QSystemTrayIcon::DoubleClick)
+    if (reason == QSystemTrayIcon::Trigger && isVisible() && !isMinimized()) {
+        hide();
         return;
+    }
+    if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
+        return;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     activateWindow();
+}
+
+bool MainDlg::finishBeforeQuit(std::chrono::milliseconds budget)
+{
+    return quitSequence->run(budget);
 }
 
 void MainDlg::showAtStart(bool hidden, std::chrono::milliseconds trayWait)
@@ -245,12 +260,7 @@ void MainDlg::closeEvent(QCloseEvent* event)
         QWidget::closeEvent(event);
         return;
     }
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, tr("FENK"),
-        tr("There is no system tray to keep FENK running in. Closing the window quits "
-           "FENK.\n\nQuit FENK now?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    if (!desktop::confirmQuitWithoutTray(this)) {
         event->ignore();
         return;
     }
@@ -347,6 +357,16 @@ void MainDlg::showSongMetaDataOnScreen(int deck, QString artist, QString track)
                   artist + QStringLiteral(" - ") + track);
 }
 
+void MainDlg::showTrack(const Track& track)
+{
+    if (track.source == TrackSource::Serato)
+        showSongMetaDataOnScreen(track.deck.toInt(), track.artist, track.title);
+    else
+        showSongMetaDataOnScreen(track.artist, track.title);
+    lastTrack = track;
+    tray->showLastTrack(track.artist + QStringLiteral(" - ") + track.title);
+}
+
 void MainDlg::showTrackLine(const QString& line)
 {
     // events.log keeps what the window showed, for a DJ's question afterwards.
@@ -360,6 +380,7 @@ void MainDlg::showTrackLine(const QString& line)
 void MainDlg::startStopServers()
 {
     if (!set.isStarted()) {
+        status.removeLine(postsKey); // what the last set skipped
         // A database chosen in Preferences counts from this set on.
         listeners->startSerato(appSettings.seratoDatabasePath(), appSettings.seratoDelay() * 1000);
         set.start();
@@ -371,6 +392,7 @@ void MainDlg::startStopServers()
 void MainDlg::setStarted()
 {
     setTrayIconStarted();
+    menu->showStarted(true);
     listeners->setSetRunning(true);
     activateTwitter();
     prefsDlg->copyTrackFileBtn->setEnabled(true);
@@ -381,6 +403,7 @@ void MainDlg::setStarted()
 void MainDlg::setStopped()
 {
     setTrayIconStopped();
+    menu->showStarted(false);
     listeners->stopSerato();
     listeners->setSetRunning(false);
     activateTwitter();
@@ -402,37 +425,27 @@ PostingOutput::Texts MainDlg::postingTexts() const
             p.stopMessage->text()};
 }
 
+// The DJ learns why the set's first or last post did not go out.
+void MainDlg::postSkipped(PostKind kind)
+{
+    status.addLine(postsKey, tr("Posts"));
+    status.set(postsKey, tr("skipped"),
+               tr("no %1 message: the location is empty").arg(postKindName(kind)));
+}
+
 void MainDlg::refreshRemainedCharackter()
 {
-    const QString text = ui.msgTxtEdit->toPlainText();
-    const int left = MessageComposer::remainingCharacters(text);
-    ui.characterLcdNum->display(left);
-    ui.sendMsgBtn->setEnabled(left >= 0 && !text.isEmpty() &&
-                              prefsDlg->activeTwitChBox->isChecked());
+    twitter->refreshRemaining();
 }
 
 void MainDlg::sendMessageToTwitter()
 {
-    const QString text = ui.msgTxtEdit->toPlainText();
-    if (text.isEmpty())
-        return;
-    twitClient->updateStatus(text);
-    ui.msgTxtEdit->clear();
+    twitter->sendMessage();
 }
 
 void MainDlg::activateTwitter()
 {
-    if (prefsDlg->activeTwitChBox->isChecked()) {
-        connect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter,
-                Qt::UniqueConnection);
-        // By name: the slot's post kind is a default argument, which a typed
-        // connection cannot leave out.
-        connect(prefsDlg, SIGNAL(sendTestMsg(QString)), twitClient, SLOT(updateStatus(QString)),
-                Qt::UniqueConnection);
-    } else {
-        disconnect(ui.sendMsgBtn, &QPushButton::clicked, this, &MainDlg::sendMessageToTwitter);
-        disconnect(prefsDlg, SIGNAL(sendTestMsg(QString)), twitClient, SLOT(updateStatus(QString)));
-    }
+    twitter->activate();
 }
 
 void MainDlg::setFollowingString()
@@ -445,12 +458,12 @@ void MainDlg::setFollowingString()
 
 void MainDlg::clearTrackList()
 {
-    trackList->clear();
+    trackListControls->clear();
 }
 
 void MainDlg::copyToDesktopTrackList()
 {
-    trackList->copyTo(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    trackListControls->copyToDesktop();
 }
 
 // ---------------------------------------------------------------------------
@@ -479,18 +492,4 @@ void MainDlg::checkForUpdate()
 void MainDlg::readyReadReplyUpdate(QString version)
 {
     serviceChecks->versionFound(version);
-}
-
-void MainDlg::restoreWindowGeometry()
-{
-    const QSettings store;
-    const QByteArray geometry = store.value(geometryKey).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
-}
-
-void MainDlg::storeWindowGeometry()
-{
-    QSettings store;
-    store.setValue(geometryKey, saveGeometry());
 }

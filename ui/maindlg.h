@@ -19,8 +19,12 @@
 
 class ListenerControl;
 class PrefsDlg;
+class QuitSequence;
+class TwitterControls;
+class WindowMenu;
 class SeratoFileParser;
 class ServiceChecks;
+class TrackListControls;
 class TrackListOutput;
 class TrackView;
 class Tray;
@@ -50,6 +54,7 @@ public:
     PrefsDlg* preferences() const { return prefsDlg; }
     QSystemTrayIcon* systemTrayIcon() const;
     QMenu* systemTrayMenu() const;
+    WindowMenu* windowMenu() const { return menu; }
     ApplicationSettings& settings() { return appSettings; }
     Ui::MainDlg& form() { return ui; }
     TwitClient* twitterClient() const { return twitClient; }
@@ -70,6 +75,13 @@ public:
     // out of sight.
     void showAtStart(bool hidden,
                      std::chrono::milliseconds trayWait = std::chrono::milliseconds(10000));
+
+    // Before the program ends (Quit, a logout, SIGTERM): a running set stops as
+    // Stop stops it, and its last messages get at most budget to leave.
+    bool finishBeforeQuit(std::chrono::milliseconds budget);
+
+    // A track the view shows: the line, the tray's tooltip, "Tweet track".
+    void showTrack(const Track& track);
 
 public Q_SLOTS:
     void tweetTrack(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::DoubleClick);
@@ -106,18 +118,21 @@ protected:
 
 private:
     void showTrackLine(const QString& line);
+    void postSkipped(PostKind kind);
     void setStarted();
     void setStopped();
     PostingOutput::Texts postingTexts() const;
     void createTrayIcon();
     void loadSettingsToPrefs();
-    void restoreWindowGeometry();
-    void storeWindowGeometry();
 
     Ui::MainDlg ui;
     QString startText;
     QString stopText;
+    WindowMenu* menu = nullptr;
     Tray* tray = nullptr;
+    TwitterControls* twitter = nullptr;
+    QuitSequence* quitSequence = nullptr;
+    Track lastTrack;
     PrefsDlg* prefsDlg = nullptr;
     TwitClient* twitClient = nullptr;
     ServiceChecks* serviceChecks = nullptr;
@@ -135,4 +150,5 @@ private:
     std::unique_ptr<PostTarget> twitterTarget;
     std::unique_ptr<WebServiceOutput> reports;
     TrackListOutput* trackList = nullptr;
+    TrackListControls* trackListControls = nullptr;
 };

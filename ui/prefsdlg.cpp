@@ -3,7 +3,10 @@
 #include "autostart.h"
 
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
 {
@@ -22,13 +25,29 @@ PrefsDlg::PrefsDlg(QWidget* parent) : QDialog(parent)
             startAtLoginChBox->setChecked(autostart.isEnabled());
     });
     startAtLoginChBox->setChecked(Autostart().isEnabled());
+    // Close applies the edits, as closing the window does.
+    connect(closeButtonBox, &QDialogButtonBox::rejected, this, &QWidget::close);
     connect(seratoDatabaseBrowseBtn, &QToolButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(
-            this, QString(), seratoDatabasePath->text(),
+            this, QString(), databaseChooserFolder(seratoDatabasePath->text()),
             QStringLiteral("Serato database (*.sqlite);;All files (*)"));
         if (!path.isEmpty())
             seratoDatabasePath->setText(QDir::toNativeSeparators(path));
     });
+}
+
+QString PrefsDlg::databaseChooserFolder(const QString& current)
+{
+    // Where the file is, else where Serato keeps its library, else the music
+    // or home folder: never the folder FENK happened to be started from.
+    const QFileInfo chosen(current);
+    if (!current.isEmpty() && chosen.dir().exists())
+        return chosen.isDir() ? chosen.filePath() : chosen.path();
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    for (const QString& folder : {music + QStringLiteral("/_Serato_"), music})
+        if (!music.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    return QDir::homePath();
 }
 
 void PrefsDlg::testBegin()

@@ -17,6 +17,8 @@ public:
     explicit PrefsDlg(QWidget* parent = nullptr);
 
     static QString testMessage() { return QStringLiteral("just ran a test from FENK."); }
+    // The folder the database chooser opens in, for the path the field holds.
+    static QString databaseChooserFolder(const QString& current);
 
 Q_SIGNALS:
     void sendTestMsg(QString);

@@ -41,9 +41,13 @@ void ServiceChecks::lookupLocation(const QObject* sender, bool fillField)
 void ServiceChecks::locationFound(const QString& city, const QString& country,
                                   const QString& countryCode)
 {
-    m_located({city, country, countryCode});
+    // A reply without a country code keeps the one known; city and country
+    // always take the reply's values.
+    if (!countryCode.isEmpty())
+        m_countryCode = countryCode;
+    m_located({city, country, m_countryCode});
     logEvent(event_log::info,
-             QStringLiteral("Location: %1, %2 (%3)").arg(city, country, countryCode));
+             QStringLiteral("Location: %1, %2 (%3)").arg(city, country, m_countryCode));
     if (manualLocationCheck)
         showInformation(tr("Based on the IP address we think you are in ") + city +
                             QStringLiteral(" ") + country,

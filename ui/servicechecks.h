@@ -49,6 +49,7 @@ private:
     QString m_webSiteHost;
     LocationSink m_located;
     QWidget* m_parent;
+    QString m_countryCode;
     bool manualLocationCheck = false;
     bool fillLocationField = false;
     bool manualUpdateCheck = false;

@@ -7,21 +7,32 @@
 ElidingLabel::ElidingLabel(QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
-void ElidingLabel::setFullText(const QString& text)
+void ElidingLabel::setFullText(const QString& text, int keep)
 {
-    if (text == m_text)
+    if (text == m_text && keep == m_keep)
         return;
     m_text = text;
+    m_keep = qBound(0, keep, text.size());
     setToolTip(text);
+    updateGeometry();
     elide();
+}
+
+// The label takes the room the layout gives it, but no less than its verdict
+// needs, so that no window size can hide that.
+QSize ElidingLabel::sizeHint() const
+{
+    return minimumSizeHint();
 }
 
 QSize ElidingLabel::minimumSizeHint() const
 {
-    return QSize(0, QLabel::minimumSizeHint().height());
+    const QString kept = m_text.left(m_keep);
+    const int width = kept.isEmpty() ? 0 : fontMetrics().horizontalAdvance(kept + QChar(0x2026));
+    return QSize(width, QLabel::minimumSizeHint().height());
 }
 
 void ElidingLabel::resizeEvent(QResizeEvent* event)
@@ -32,7 +43,15 @@ void ElidingLabel::resizeEvent(QResizeEvent* event)
 
 void ElidingLabel::elide()
 {
-    setText(fontMetrics().elidedText(m_text, Qt::ElideMiddle, qMax(0, width())));
+    const QFontMetrics metrics = fontMetrics();
+    const int width = qMax(0, this->width());
+    const QString kept = m_text.left(m_keep);
+    const int keptWidth = metrics.horizontalAdvance(kept);
+    if (metrics.horizontalAdvance(m_text) <= width || keptWidth >= width) {
+        setText(metrics.elidedText(m_text, Qt::ElideRight, width));
+        return;
+    }
+    setText(kept + metrics.elidedText(m_text.mid(m_keep), Qt::ElideMiddle, width - keptWidth));
 }
 
 StatusView::StatusView(QWidget* parent) : QWidget(parent), m_grid(new QGridLayout(this))
@@ -94,5 +113,7 @@ void StatusView::showLine(const QString& key)
         return;
     const StatusModel::Line line = m_model->line(key);
     m_captions.value(key)->setText(line.label + QLatin1Char(':'));
-    label->setFullText(line.text());
+    // The verdict stays whole; the detail (a path, an error) gives way.
+    label->setFullText(line.text(),
+                       line.detail.isEmpty() ? 0 : line.text().size() - line.detail.size());
 }

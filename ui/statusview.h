@@ -10,13 +10,16 @@ class StatusModel;
 
 // A label that shows as much of its text as fits, cutting in the middle
 // (where a path's least telling part is), with the whole text as its tooltip.
+// The first keep characters (a status line's verdict) are never cut while
+// they fit; only what follows them is.
 class ElidingLabel : public QLabel
 {
     Q_OBJECT
 public:
     explicit ElidingLabel(QWidget* parent = nullptr);
-    void setFullText(const QString& text);
+    void setFullText(const QString& text, int keep = 0);
     QString fullText() const { return m_text; }
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
@@ -26,6 +29,7 @@ private:
     void elide();
 
     QString m_text;
+    int m_keep = 0;
 };
 
 // The window's status area: one row per line of a StatusModel, the source's

@@ -7,6 +7,7 @@
 
 Tray::Tray(QObject* parent)
     : QObject(parent), tweetTrackAction(new QAction(tr("Tweet track"), this)),
+      startStopAction(new QAction(tr("Start"), this)),
       preferencesAction(new QAction(tr("Preferences"), this)),
       openEventLogAction(new QAction(tr("Open event log"), this)),
       openTrackListFolderAction(new QAction(tr("Open tracklist folder"), this)),
@@ -14,13 +15,13 @@ Tray::Tray(QObject* parent)
       m_icon(new QSystemTrayIcon(this))
 {
     m_menu->addAction(tweetTrackAction);
+    m_menu->addAction(startStopAction);
     m_menu->addAction(preferencesAction);
     m_menu->addAction(openEventLogAction);
     m_menu->addAction(openTrackListFolderAction);
     m_menu->addSeparator();
     m_menu->addAction(quitAction);
     m_icon->setContextMenu(m_menu.get());
-    m_icon->setToolTip(QStringLiteral("FENK"));
     showStarted(false);
 }
 
@@ -28,6 +29,23 @@ Tray::~Tray() = default;
 
 void Tray::showStarted(bool started)
 {
+    m_started = started;
     m_icon->setIcon(QIcon(started ? QStringLiteral(":/Icon/FENK_Logo_18_green.png")
                                   : QStringLiteral(":/Icon/FENK_Logo_18_red.png")));
+    startStopAction->setText(started ? tr("Stop") : tr("Start"));
+    updateToolTip();
+}
+
+void Tray::showLastTrack(const QString& line)
+{
+    m_lastTrack = line;
+    updateToolTip();
+}
+
+void Tray::updateToolTip()
+{
+    QString tip = m_started ? tr("FENK: playing a set") : tr("FENK: stopped");
+    if (!m_lastTrack.isEmpty())
+        tip += QLatin1Char('\n') + tr("Last track: %1").arg(m_lastTrack);
+    m_icon->setToolTip(tip);
 }

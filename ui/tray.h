@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -8,8 +9,9 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 
-// The tray icon and its menu. The icon says whether a set runs; the window
-// connects the menu's entries.
+// The tray icon and its menu. The icon says whether a set runs, by its shape
+// (a play triangle, a stop square) as well as by its colour, and its tooltip
+// names the state and the last track; the window connects the menu's entries.
 class Tray : public QObject
 {
     Q_OBJECT
@@ -21,15 +23,22 @@ public:
     QMenu* menu() const { return m_menu.get(); }
 
     void showStarted(bool started);
+    // The last track shown, for the tooltip; empty before the first.
+    void showLastTrack(const QString& line);
 
     QAction* const tweetTrackAction;
+    QAction* const startStopAction;
     QAction* const preferencesAction;
     QAction* const openEventLogAction;
     QAction* const openTrackListFolderAction;
     QAction* const quitAction;
 
 private:
+    void updateToolTip();
+
     // A menu takes only a widget as its parent; the tray owns it.
     std::unique_ptr<QMenu> m_menu;
     QSystemTrayIcon* m_icon;
+    QString m_lastTrack;
+    bool m_started = false;
 };

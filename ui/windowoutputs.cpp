@@ -1,6 +1,7 @@
 #include "windowoutputs.h"
 
 #include "maindlg.h"
+#include "setcontroller.h"
 #include "track.h"
 #include "trackview.h"
 #include "twitclient.h"
@@ -14,10 +15,7 @@ void WindowTrackOutput::setStarted(const SetController&)
 
 void WindowTrackOutput::trackPlayed(const Track& track, const SetController&)
 {
-    if (track.source == TrackSource::Serato)
-        m_window.showSongMetaDataOnScreen(track.deck.toInt(), track.artist, track.title);
-    else
-        m_window.showSongMetaDataOnScreen(track.artist, track.title);
+    m_window.showTrack(track);
 }
 
 bool TwitterTarget::postingActive() const
@@ -27,7 +25,11 @@ bool TwitterTarget::postingActive() const
 
 void TwitterTarget::post(const QString& text, PostKind kind)
 {
-    // Only a now-playing post may give way to a newer one while posting is paused.
-    m_client.updateStatus(text, kind == PostKind::NowPlaying ? TwitClient::PostKind::NowPlaying
-                                                             : TwitClient::PostKind::Other);
+    // A second set at the same venue repeats its start text: the set's start
+    // time makes the refused duplicate new.
+    const QDateTime start = m_set.startTime();
+    m_client.post(text, kind,
+                  m_set.isStarted() || kind == PostKind::Stop
+                      ? start.toString(QStringLiteral(" (HH:mm)"))
+                      : QString());
 }

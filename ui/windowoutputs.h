@@ -5,6 +5,7 @@
 
 class MainDlg;
 class QAbstractButton;
+class SetController;
 class TrackView;
 class TwitClient;
 
@@ -24,12 +25,14 @@ private:
 };
 
 // The X account as a target of the set's posts, switched by the Twitter tab's
-// "Active" box as it stands when a message is composed.
+// "Active" box as it stands when a message is composed. A set's post that the
+// service turns down as a duplicate is tried once more with the set's start
+// time, " (HH:MM)", appended: a second set at the same venue repeats the texts.
 class TwitterTarget : public PostTarget
 {
 public:
-    TwitterTarget(TwitClient& client, const QAbstractButton& active)
-        : m_client(client), m_active(active)
+    TwitterTarget(TwitClient& client, const QAbstractButton& active, const SetController& set)
+        : m_client(client), m_active(active), m_set(set)
     {}
     bool postingActive() const override;
     void post(const QString& text, PostKind kind) override;
@@ -37,4 +40,5 @@ public:
 private:
     TwitClient& m_client;
     const QAbstractButton& m_active;
+    const SetController& m_set;
 };

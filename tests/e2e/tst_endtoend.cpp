@@ -129,7 +129,8 @@ private Q_SLOTS:
         QVERIFY(run(fenk, {"--start"}));
         QTRY_COMPARE_WITH_TIMEOUT(eventLog().count("Set started"), 2, 15000);
         // Posts, one at a time in order: start, one per track (Serato too), stop,
-        // and the second start, which the service turns down as a duplicate.
+        // and the second set's start and stop, which the service turns down as
+        // duplicates and takes with the set's start time.
         const auto posts = [&] {
             QStringList texts;
             for (const QJsonObject& r : twitter.requests())
@@ -142,16 +143,22 @@ private Q_SLOTS:
         const auto reports = [&](const QString& path, const QStringList& keys = {}) {
             return service.requests(path, keys + QStringList{"tl"}); // and where from
         };
-        QTRY_VERIFY_WITH_TIMEOUT(posts().size() >= 7 && reports("/track.php").size() >= 4 &&
+        QTRY_VERIFY_WITH_TIMEOUT(posts().size() >= 8 && reports("/track.php").size() >= 4 &&
                                      reports("/session.php").size() >= 3,
                                  15000);
-        QVERIFY(run(fenk, {"--quit"})); // only once everything has left
+        QVERIFY(run(fenk, {"--quit"})); // during the set: it ends as Stop ends it
         QVERIFY(first.waitForFinished(15000));
         QCOMPARE(first.exitCode(), 0);
 
         // The window's lines: the Traktor tracks and the deck, nothing from Ableton.
         QCOMPARE(eventLog().count("\tShown: "), 5);
         const QString playing = QString::fromUtf8("is now playing \u266B : ");
+        // The second set's start, " (HH:MM)", from its tracklist's name.
+        const QString second =
+            QDir(QDir::homePath() + "/Documents/FENK")
+                .entryList({"*.xml"}, QDir::Files, QDir::Name)
+                .value(1)
+                .replace(QRegularExpression(R"(^.* (\d\d)\.(\d\d)\.\d\d\.xml$)"), " (\\1:\\2)");
         QCOMPARE(posts(),
                  (QStringList{"#FENK is starting to play from: Berlin Germany",
                               playing + "#DJ_Nr_1 & #Friend - Tune #1",
@@ -159,16 +166,22 @@ private Q_SLOTS:
                               playing + "#DJ_Nr_3 & #Friend - Tune #3",
                               playing + "#R\u00f6yk - Deck Tune",
                               "#FENK just finished playing from: Berlin Germany",
-                              "#FENK is starting to play from: Berlin Germany (refused)"}));
+                              "#FENK is starting to play from: Berlin Germany (refused)",
+                              "#FENK is starting to play from: Berlin Germany" + second,
+                              "#FENK just finished playing from: Berlin Germany (refused)",
+                              "#FENK just finished playing from: Berlin Germany" + second}));
 
         QCOMPARE(reports("/track.php", {"ta", "tt"}),
                  (QStringList{"DJ Nr 1 & Friend - Tune #1 - Berlin Germany",
                               "DJ Nr 2 & Friend - Tune #2 - Berlin Germany",
                               "DJ Nr 3 & Friend - Tune #3 - Berlin Germany",
                               "R\u00f6yk - Deck Tune - Berlin Germany"}));
-        QCOMPARE(reports("/session.php", {"ts", "sp"}),
-                 (QStringList{"0 - 7 - Berlin Germany", "1 - 7 - Berlin Germany",
-                              "1 - 7 - Berlin Germany"}));
+        // The account's name and ID, as the window stored them from the check.
+        QCOMPARE(reports("/session.php", {"ts", "sp", "tn", "ti"}),
+                 (QStringList{"0 - 7 - dj_fenk - 4242 - Berlin Germany",
+                              "0 - 7 - dj_fenk - 4242 - Berlin Germany",
+                              "1 - 7 - dj_fenk - 4242 - Berlin Germany",
+                              "1 - 7 - dj_fenk - 4242 - Berlin Germany"}));
 
         // Two tracklists: the Traktor tracks in order, no Serato; the second empty.
         const QDir folder(QDir::homePath() + QStringLiteral("/Documents/FENK"));

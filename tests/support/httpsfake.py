@@ -9,11 +9,12 @@ Handler: every method calls answer(), which a fake overrides; body() reads the r
 serve(handler, cert, key, lifetime, control): HTTPS on 127.0.0.1 at a free port, prints
     "PORT <n>"; each JSON line on stdin goes to control(dict) and is confirmed by
     {"event": "control"}; exits with 0 when stdin closes, with 1 after lifetime seconds.
+    A stdin that is neither a pipe nor a terminal (/dev/null, a file) is not read.
 main(handler, certs, options, start): the command line. "certs DIR" makes the (name, ca)
     certificates; "serve --cert C --key K [--lifetime S]" and an --option per options
     entry (name: default, None if required) serves with control = start(arguments).
 """
-import argparse, json, os, ssl, subprocess, sys, threading  # noqa: E401
+import argparse, json, os, ssl, stat, subprocess, sys, threading  # noqa: E401
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 _lock = threading.Lock()
@@ -80,7 +81,19 @@ def serve(handler, cert, key, lifetime, control):
             log({"event": "control"})
         os._exit(0)
 
-    threading.Thread(target=read_stdin, daemon=True).start()
+    # Control lines come through a pipe (the tests) or a terminal. Started from a
+    # script or in the background, a fake serves for its lifetime instead of
+    # ending (or stopping) at once without a word.
+    # A terminal is read only in the foreground: a background job that reads it is stopped.
+    mode = os.fstat(sys.stdin.fileno()).st_mode if sys.stdin else 0
+    foreground = sys.stdin and sys.stdin.isatty() and \
+        os.tcgetpgrp(sys.stdin.fileno()) == os.getpgrp()
+    if foreground or stat.S_ISFIFO(mode) or stat.S_ISSOCK(mode):
+        threading.Thread(target=read_stdin, daemon=True).start()
+    else:
+        print("stdin is no pipe and no terminal in the foreground: no control lines, serving "
+              "for %d s"
+              % lifetime, file=sys.stderr, flush=True)
     threading.Thread(target=lambda: (threading.Event().wait(lifetime), os._exit(1)),
                      daemon=True).start()
     print("PORT %d" % server.server_address[1], flush=True)

@@ -1,7 +1,6 @@
 #include "desktophooks.h"
 #include "faketwitter.h"
 #include "logcapture.h"
-#include "maindlg.h"
 #include "oauth.h"
 #include "peers.h"
 #include "testhome.h"
@@ -229,7 +228,7 @@ private Q_SLOTS:
                                 << expected.split(' ', Qt::SkipEmptyParts) << state << logged;
         };
         const QJsonObject v2only{{"v2_only", true}}, none;
-        const QString no = "not authorized: request a new token in Preferences";
+        const QString no = "not authorized \u2014 request a new token in Preferences";
         row("v2 only", v2only, storedKey, "", "start np:one np:two", "start np:one np:two",
             "@dj_fenk", "may only use the v2 API");
         row("pin, v2 only", v2only, "", "1234567", "np:one", "np:one", "@dj_fenk", "");
@@ -237,25 +236,28 @@ private Q_SLOTS:
             "start np:a np:b stop np:c np:d", "start np:b stop np:d", "@dj_fenk",
             "dropped the waiting post \"np:c\"");
         row("pause capped at a day", {{"post_limit", 0}, {"reset_in", 3 * 86400}}, storedKey, "",
-            "np:x", "", "posting paused until", "posting paused until %tomorrowT");
+            "np:x", "", "posting paused", "posting paused until %tomorrowT");
         row("forced v1.1 kept on 453", {{"v2_only", true}, {"api", "v1.1"}}, storedKey, "", "np:x",
-            "", "last post failed: HTTP 403: You currently", "post \"np:x\" failed: HTTP 403");
+            "", "last post failed \u2014 HTTP 403: You currently",
+            "now playing post failed: \"np:x\" (HTTP 403");
         row("duplicate", v2only, storedKey, "", "np:x np:x", "np:x",
-            "last post failed: HTTP 403: You are not allowed to create a Tweet with duplicate",
-            "Twitter: post \"np:x\" failed: HTTP 403");
+            "last post failed \u2014 HTTP 403: You are not allowed to create a Tweet with "
+            "duplicate content.",
+            "Twitter: now playing post failed: \"np:x\" (HTTP 403");
         row("rejected token", none, "4242-Unknown", "", "np:x", "", no,
             "the stored token was rejected (HTTP 401)");
         row("refused request token", {{"refuse_request_token", true}}, "", "1234567", "", "", no,
             "request token failed: request token refused, HTTP 401");
-        row("mistyped pin", none, "", "7654321", "", "", no,
-            "access token failed: access token refused, HTTP 401");
+        row("mistyped pin, then the right one", none, "", "7654321 1234567", "np:y", "np:y",
+            "@dj_fenk", "access token failed: access token refused, HTTP 401");
         row("pin cancelled", none, "", "", "", "", no, "");
         row("unreachable, dialog after the check", {{"unreachable", true}}, storedKey, "", "", "",
-            "Twitter not reachable: ", "Twitter: cannot check the account: ");
+            "not reachable \u2014 ", "Twitter: cannot check the account: ");
         // Weighted as the service counts: 3 + 8 + 45 * (2 + 2 + 2) + 1 + 23 for the URL.
         row("too long", none, storedKey, "",
             "np:Café_♫_" + QString("日本😀").repeated(45) + "_https://x.io/very/long/path?q=1", "",
-            "last post failed: HTTP 403: Your Tweet text is too long. (305 weighted characters",
+            "last post failed \u2014 HTTP 403: Your Tweet text is too long. (305 weighted "
+            "characters, the limit is 280)",
             "(305 weighted characters, the limit is 280)");
     }
     void account()
@@ -274,44 +276,39 @@ private Q_SLOTS:
         if (fake.contains("unreachable"))
             useApiHost("127.0.0.1:1", QString());
         DesktopHooks desktop;
-        desktop.pins << pin;
+        desktop.pins << pin.split(' ');
         const LogCapture log;
         QStringList states;
         {
             TwitClient account;
-            connect(&account, &TwitClient::accountStateChanged, [&](QString s) { states << s; });
+            connect(&account, &TwitClient::accountStateChanged,
+                    [&](QString s, QString detail) { states << s + " \u2014 " + detail; });
             for (const QString& post : posts)
                 account.updateStatus(post, post.startsWith("np:") ? TwitClient::PostKind::NowPlaying
                                                                   : TwitClient::PostKind::Other);
             QTRY_COMPARE_WITH_TIMEOUT(posted(), expectedPosts, 15000);
             QTRY_VERIFY2_WITH_TIMEOUT(account.accountState().startsWith(finalState),
                                       qPrintable(account.accountState()), 15000);
-            QTRY_COMPARE(desktop.shown, token.isEmpty() || fake.contains("unreachable") ? 1 : 0);
+            QTRY_COMPARE(desktop.shown, token.isEmpty() || fake.contains("unreachable")
+                                            ? desktop.texts.filter("did not accept").size() + 1
+                                            : 0);
         }
         QVERIFY2(log.text().contains(logged), qPrintable(log.text()));
         const bool pageShown = !desktop.texts.filter("/oauth/authorize?oauth_token=RT-").isEmpty();
         QCOMPARE(pageShown, token.isEmpty() && !fake.contains("refuse_request_token"));
+        const QString newKey = finalState == "@dj_fenk" ? "4242-AccessToken" : "";
         QCOMPARE(QSettings().value("oAuth/OAuthAccessTokenKey").toString(),
-                 token.isEmpty() && finalState == "@dj_fenk" ? "4242-AccessToken" : token);
-        const QRegularExpression paused(R"(^posting paused until \d\d:\d\d \(rate limit\)$)");
+                 token.isEmpty() ? newKey : token);
+        QCOMPARE(desktop.texts.filter("did not accept that PIN").size(), pin.count(' '));
+        QCOMPARE(desktop.texts.filter("FENK works without posting").size(), desktop.shown);
+        const QRegularExpression paused(R"(^posting paused — until \d\d:\d\d \(rate limit\)$)");
         QCOMPARE(states.filter(paused).isEmpty(), !fake.contains("post_limit"));
         // Every post was sent, dropped for a newer one, told as failed or abandoned at the end.
         QCOMPARE(log.text().count(QRegularExpression(
-                     "Twitter: post \"|dropped the waiting post| abandoned at shutdown")),
+                     " post failed: \"|dropped the waiting post| abandoned at shutdown")),
                  posts.size() - expectedPosts.size());
         QCOMPARE(QSettings().value("twitter/ApiVersion").toString(),
                  fake.contains("v2_only") && !fake.contains("api") ? "2" : "");
-    }
-
-    // The window keeps the account's name and ID once the check has found them.
-    void windowStoresTheName()
-    {
-        QVERIFY(m_fake.configure());
-        storeToken(storedKey);
-        const DesktopHooks desktop;
-        MainDlg window(nullptr);
-        QTRY_COMPARE(window.settings().userName(), QString("dj_fenk"));
-        QCOMPARE(window.settings().uid(), QString("4242"));
     }
 
     // The real program ends within 2 s of SIGTERM while a transfer hangs: the

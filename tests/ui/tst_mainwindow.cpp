@@ -3,6 +3,7 @@
 #include "desktop.h"
 #include "fakewebservice.h"
 #include "fenktestconfig.h"
+#include "files.h"
 #include "freeport.h"
 #include "logcapture.h"
 #include "maindlg.h"
@@ -10,12 +11,21 @@
 #include "peers.h"
 #include "prefsdlg.h"
 #include "seratofileparser.h"
+#include "statusview.h"
 #include "testhome.h"
+#include "tracklistfile.h"
+#include "tracklistoutput.h"
+#include "windowmenu.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <memory>
 
@@ -32,6 +42,13 @@ class TestMainWindow : public QObject
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
                 return box;
+        return nullptr;
+    }
+    static QAction* trayEntry(MainDlg& window, const QString& text)
+    {
+        for (QAction* action : window.systemTrayMenu()->actions())
+            if (action->text() == text)
+                return action;
         return nullptr;
     }
 
@@ -197,6 +214,107 @@ private Q_SLOTS:
         p.playingMessage->setText("now on the decks:");
         window.reset();
         QCOMPARE(QSettings().value("PlayingMessage").toString(), "now on the decks:");
+    }
+
+    // Tracks that a full disk held back at Stop are written at the next chance.
+    void heldBackTracks()
+    {
+        MainDlg window;
+        TrackListOutput& list = *window.trackListOutput();
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        const QString file = list.filePath();
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit full{rlim_t(QFileInfo(file).size() + 50), old.rlim_max};
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+        for (const QString title : {"1", "2", "3"})
+            window.setController().report(
+                Track::broadcast("A", title, "/m", QDateTime::currentDateTime()));
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        QVERIFY(window.statusModel().text("tracklist").startsWith("NOT WRITTEN"));
+        window.startStopServers();
+        QVERIFY(list.waitForWrites(5000));
+        QVector<TrackListFile::Entry> read;
+        QVERIFY(TrackListFile::readEntries(readFile(file), &read) && read.size() == 3);
+        QCOMPARE(window.statusModel().text("tracklist").left(7), "writing");
+    }
+
+    // A first evening: Twitter off asks for no PIN until it is switched on or
+    // requested; Test says what became of its post; a set from the menu bar and
+    // the tray; Clear asks and keeps the removed file; a narrow window still
+    // shows each status line's verdict.
+    void aFirstEvening()
+    {
+        QSettings().setValue("ActiveTwitter", false);
+        DesktopHooks& pin = m_twitter.desktop;
+        const int asked = pin.shown;
+        MainDlg window;
+        PrefsDlg& p = *window.preferences();
+        QCOMPARE(window.statusModel().text("twitter"), "off \u2014 switched off in Preferences");
+        p.activeTwitChBox->click();
+        QCOMPARE(pin.shown, asked + 1);
+        QCOMPARE(window.statusModel().text("twitter").left(14), "not authorized");
+        p.requestNewTokBtn->click();
+        QCOMPARE(pin.shown, asked + 2);
+        p.testAuthBtn->click();
+        QTRY_VERIFY(p.testResultLbl->text().startsWith("The test post failed: "));
+        window.show();
+        LogCapture log;
+        window.windowMenu()->startStopAction->trigger();
+        QCOMPARE(window.windowMenu()->startStopAction->text() + trayEntry(window, "Stop")->text(),
+                 "StopStop");
+        QCOMPARE(window.statusModel().text("posts"),
+                 "skipped \u2014 no start message: the location is empty");
+        for (int i = 1; i <= 5; ++i)
+            window.setController().report(Track::broadcast("A" + QString::number(i), "T", "/m",
+                                                           QDateTime::currentDateTime()));
+        QTRY_COMPARE(window.form().plainTextEditTrackInfo->toPlainText(),
+                     "A5 - T\nA4 - T\nA3 - T\nA2 - T");
+        QCOMPARE(window.systemTrayIcon()->toolTip(), "FENK: playing a set\nLast track: A5 - T");
+        window.hide();
+        trayEntry(window, "Tweet track")->trigger();
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.form().msgTxtEdit->toPlainText(), "is now playing \u266b : A5 - T");
+        const QString file = window.trackListFolder() + '/' + window.currentTrackListFile();
+        const auto entries = [](const QString& path) {
+            QVector<TrackListFile::Entry> read;
+            return TrackListFile::readEntries(readFile(path), &read) ? read.size() : -1;
+        };
+        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            p.clearTrackFileBtn->click();
+            QMessageBox* box = openBox();
+            QVERIFY(box && box->defaultButton() == box->button(QMessageBox::No));
+            QCOMPARE(box->text(),
+                     "Clear the tracklist of the running set? 5 tracks will be removed.");
+            box->button(answer)->click();
+            QVERIFY(window.trackListOutput()->waitForWrites(5000));
+            QCOMPARE(entries(file), answer == QMessageBox::No ? 5 : 0);
+        }
+        QCOMPARE(entries(file + ".bak"), 5);
+        QVERIFY(log.text().contains("cleared by the DJ, 5 tracks removed"));
+        window.resize(120, window.height());
+        ElidingLabel* line = window.form().statusView->label("tracklist");
+        QTRY_VERIFY(line->text().startsWith("writing \u2014 ") &&
+                    line->text().contains(QChar(0x2026)));
+        QCOMPARE(line->toolTip(), window.statusModel().text("tracklist"));
+        trayEntry(window, "Stop")->trigger();
+        QVERIFY(!window.isStarted() && trayEntry(window, "Start"));
+        for (const bool shown : {false, true}) {
+            Q_EMIT window.systemTrayIcon()->activated(QSystemTrayIcon::Trigger);
+            QCOMPARE(window.isVisible(), shown);
+        }
+        const auto shape = [](const char* colour) {
+            return QIcon(QString(":/Icon/FENK_Logo_18_%1.png").arg(colour))
+                .pixmap(18)
+                .toImage()
+                .createAlphaMask();
+        };
+        QVERIFY(shape("red") != shape("green")); // not the colour alone
     }
 };
 
