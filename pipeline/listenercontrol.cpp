@@ -1,5 +1,8 @@
 #include "listenercontrol.h"
 
+#include "advancedsettings.h"
+#include "applicationsettings.h"
+
 #include "messanger.h"
 #include "oggthread.h"
 #include "oscthread.h"
@@ -28,6 +31,14 @@ QPair<QString, QString> seratoLine(const QString& text)
     return {QStringLiteral("error"), text};
 }
 } // namespace
+
+ListenerControl::Config ListenerControl::Config::from(const ApplicationSettings& settings,
+                                                      const AdvancedSettings& advanced,
+                                                      const QString& seratoSessionDirectory)
+{
+    return {settings.icecastPort(), settings.abletonPort(), advanced.listenAddress().toStdString(),
+            QDir(seratoSessionDirectory), settings.masterClip()};
+}
 
 ListenerControl::ListenerControl(const Config& config, StatusModel* status, QObject* parent)
     : QObject(parent), m_status(status), m_listenAddress(config.listenAddress),

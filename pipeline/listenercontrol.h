@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+class AdvancedSettings;
+class ApplicationSettings;
 class AsioServerThread;
 class OggThread;
 class OscThread;
@@ -37,6 +39,10 @@ public:
         QDir seratoSessionDirectory;
         // Whether the OSC line of the Preferences summary is shown ("Master Clip").
         bool oscShown = false;
+
+        // The stored ports and switches, and the deployment's listen address.
+        static Config from(const ApplicationSettings& settings, const AdvancedSettings& advanced,
+                           const QString& seratoSessionDirectory);
     };
 
     ListenerControl(const Config& config, StatusModel* status, QObject* parent = nullptr);

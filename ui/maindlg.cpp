@@ -50,13 +50,10 @@ MainDlg::MainDlg(QWidget* parent)
 
     // The Serato watcher is made once: a changed session folder takes effect at
     // the next program start.
-    ListenerControl::Config listening;
-    listening.broadcastPort = appSettings.icecastPort();
-    listening.oscPort = appSettings.abletonPort();
-    listening.listenAddress = advanced.listenAddress().toStdString();
-    listening.seratoSessionDirectory = QDir(prefsDlg->seratoSessionDirectory->text());
-    listening.oscShown = appSettings.masterClip();
-    listeners = new ListenerControl(listening, &status, this);
+    listeners =
+        new ListenerControl(ListenerControl::Config::from(appSettings, advanced,
+                                                          prefsDlg->seratoSessionDirectory->text()),
+                            &status, this);
     listeners->setSeratoEnabled(appSettings.seratoListenerActive());
 
     webService = new WebServiceClient(networkManager, advanced.serviceHost(), this);
