@@ -272,3 +272,45 @@ bool SeratoDatabase::fail(Snapshot& out)
     close();
     return false;
 }
+
+SeratoDatabaseWorker::~SeratoDatabaseWorker()
+{
+    // Destroyed once its thread has ended; taking the lock shows the race
+    // checker that the thread's last read came before.
+    const std::lock_guard<std::mutex> lock(mutex);
+}
+
+void SeratoDatabaseWorker::request(quint64 seq)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        requests.push_back(seq);
+    }
+    // By name: the call is then built inside Qt, with nothing of ours in it.
+    QMetaObject::invokeMethod(this, "readRequested", Qt::QueuedConnection);
+}
+
+std::vector<SeratoDatabaseWorker::Result> SeratoDatabaseWorker::takeResults()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(results, {});
+}
+
+void SeratoDatabaseWorker::readRequested()
+{
+    quint64 seq;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (requests.empty())
+            return;
+        seq = requests.front();
+        requests.pop_front();
+    }
+    Result result{seq, database.read()};
+    // Announced under the lock too: the destructor's lock then comes after
+    // everything this thread did with the object.
+    const std::lock_guard<std::mutex> lock(mutex);
+    results.push_back(std::move(result));
+    finished.release();
+    Q_EMIT resultsReady();
+}

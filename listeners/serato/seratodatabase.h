@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QObject>
+#include <QSemaphore>
 #include <QString>
 #include <QtGlobal>
 
 #include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -117,4 +121,41 @@ private:
     qint64 lastSeenId = -1; // -1: no read yet, the next one is the baseline
     FileId openFile;
     quint64 queryCount = 0;
+};
+
+// Runs the reads of one SeratoDatabase on the thread it is moved to. Requests
+// and results pass through a hand-over under a lock of our own: Qt's event
+// queue also orders them, but through locks the race checker cannot see.
+class SeratoDatabaseWorker : public QObject
+{
+    Q_OBJECT
+public:
+    struct Result
+    {
+        quint64 seq;
+        SeratoDatabase::Snapshot snapshot;
+    };
+
+    explicit SeratoDatabaseWorker(const QString& path) : database(path) {}
+    ~SeratoDatabaseWorker() override;
+
+    // From any thread. Reads run one at a time, in the order asked for.
+    void request(quint64 seq);
+    std::vector<Result> takeResults();
+    // False if no read has finished within ms.
+    bool waitForRead(int ms) { return finished.tryAcquire(1, ms); }
+    void cancel() { database.cancel(); }
+
+Q_SIGNALS:
+    void resultsReady();
+
+private Q_SLOTS:
+    void readRequested();
+
+private:
+    SeratoDatabase database;
+    std::mutex mutex;
+    std::deque<quint64> requests;
+    std::vector<Result> results;
+    QSemaphore finished;
 };

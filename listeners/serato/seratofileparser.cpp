@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
-#include <QSemaphore>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -118,20 +117,24 @@ void SeratoFileParser::startWatching(int delayMs)
         settleStep = -1;
         dueAfter.fill(0);
         watchedFile = watchedWal = {};
-        database = std::make_unique<SeratoDatabase>(databasePath);
-        databaseWorker = std::make_unique<QObject>();
+        database = std::make_unique<SeratoDatabaseWorker>(databasePath);
         databaseThread = std::make_unique<QThread>();
         databaseThread->setObjectName(QStringLiteral("Serato database"));
-        databaseWorker->moveToThread(databaseThread.get());
+        database->moveToThread(databaseThread.get());
+        // A notice of a worker stopped since finds the current one, or none.
+        connect(database.get(), &SeratoDatabaseWorker::resultsReady, this, [this] {
+            for (SeratoDatabaseWorker::Result& result :
+                 database ? database->takeResults() : std::vector<SeratoDatabaseWorker::Result>())
+                onDatabaseRead(result.seq, result.snapshot);
+        });
         databaseThread->start();
         setStatus(QStringLiteral("reading database %1").arg(shownDatabase()));
         watchDatabaseFiles();
         // The rows above the largest id of the first snapshot are the ones
         // committed after Start. Waiting for that snapshot (briefly, in case
         // the disk is slow) makes it the one of the moment Start was pressed.
-        const auto taken = std::make_shared<QSemaphore>();
-        requestRead(taken);
-        taken->tryAcquire(1, baselineWaitMs);
+        requestRead();
+        database->waitForRead(baselineWaitMs);
         databasePoll.start();
         return;
     }
@@ -162,7 +165,6 @@ void SeratoFileParser::stopWatching()
 
 void SeratoFileParser::stopDatabase()
 {
-    ++generation;
     databasePoll.stop();
     databaseSettle.stop();
     readInFlight = readQueued = false;
@@ -173,9 +175,8 @@ void SeratoFileParser::stopDatabase()
         databaseThread->quit();
         databaseThread->wait();
     }
-    databaseWorker.reset();
-    databaseThread.reset();
     database.reset();
+    databaseThread.reset();
 }
 
 void SeratoFileParser::forgetDecks()
@@ -282,7 +283,7 @@ void SeratoFileParser::onDatabaseNotice()
         databaseSettle.start(settleMs);
 }
 
-void SeratoFileParser::requestRead(const std::shared_ptr<QSemaphore>& taken)
+void SeratoFileParser::requestRead()
 {
     if (!running || !database)
         return;
@@ -292,27 +293,12 @@ void SeratoFileParser::requestRead(const std::shared_ptr<QSemaphore>& taken)
         return;
     }
     readInFlight = true;
-    const quint64 seq = ++requestSeq;
-    const quint64 readGeneration = generation;
-    SeratoDatabase* reader = database.get();
-    QMetaObject::invokeMethod(
-        databaseWorker.get(),
-        [this, reader, taken, seq, readGeneration] {
-            const SeratoDatabase::Snapshot read = reader->read();
-            if (taken)
-                taken->release();
-            QMetaObject::invokeMethod(
-                this,
-                [this, readGeneration, seq, read] { onDatabaseRead(readGeneration, seq, read); },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    database->request(++requestSeq);
 }
 
-void SeratoFileParser::onDatabaseRead(quint64 readGeneration, quint64 seq,
-                                      const SeratoDatabase::Snapshot& read)
+void SeratoFileParser::onDatabaseRead(quint64 seq, const SeratoDatabase::Snapshot& read)
 {
-    if (readGeneration != generation || !running)
+    if (!running)
         return;
     readInFlight = false;
     switch (read.result) {

@@ -14,7 +14,6 @@
 #include "seratodatabase.h"
 
 class QFile;
-class QSemaphore;
 class QThread;
 
 // Watches the Serato session folder, reads the newest session file whenever it
@@ -88,10 +87,8 @@ private:
     QString shownDatabase() const;
     void stopDatabase();
     void onDatabaseNotice();
-    // Asks the worker for a read; taken (if given) is released once it has
-    // its snapshot.
-    void requestRead(const std::shared_ptr<QSemaphore>& taken = nullptr);
-    void onDatabaseRead(quint64 readGeneration, quint64 seq, const SeratoDatabase::Snapshot& read);
+    void requestRead();
+    void onDatabaseRead(quint64 seq, const SeratoDatabase::Snapshot& read);
     void reviewDueDecks(quint64 seq);
     void forgetDecks();
     void watchDatabaseFiles();
@@ -111,12 +108,10 @@ private:
     QString databasePath;
     QString status;
 
-    // The database path; the reader is used on the worker thread only.
-    std::unique_ptr<SeratoDatabase> database;
+    // The database path: reads run on a thread of their own.
     std::unique_ptr<QThread> databaseThread;
-    std::unique_ptr<QObject> databaseWorker; // lives on databaseThread
-    quint64 generation = 0;                  // results of an earlier start are dropped
-    quint64 requestSeq = 0;                  // reads asked for, in order
+    std::unique_ptr<SeratoDatabaseWorker> database; // lives on databaseThread
+    quint64 requestSeq = 0;                         // reads asked for, in order
     bool readInFlight = false;
     bool readQueued = false;
     bool backingOff = false; // a read failed: notices wait for the poll
