@@ -92,8 +92,8 @@ QByteArray insertRow(int n)
            QByteArray::number(1 + n % 2) + "', 'Bench', 'Row " + QByteArray::number(n) + "');";
 }
 
-// The schema of the test data with one long open session: 100,000 rows on two decks.
-std::unique_ptr<Db> databaseOf100kRows()
+// The schema of the test data with one long open session of rows on two decks.
+std::unique_ptr<Db> databaseOf100kRows(int rows = 100000)
 {
     auto db = std::make_unique<Db>();
     QFile schema(QStringLiteral(FENK_DATABASE_SCHEMA));
@@ -103,7 +103,9 @@ std::unique_ptr<Db> databaseOf100kRows()
     db->exec(schema.readAll());
     db->exec("BEGIN; DELETE FROM history_entry; DELETE FROM history_session;"
              "INSERT INTO history_session (id, start_time, end_time) VALUES (1, 1700000000, 0);"
-             "WITH RECURSIVE e(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM e WHERE i < 99999)"
+             "WITH RECURSIVE e(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM e WHERE i < " +
+             QByteArray::number(rows - 1) +
+             ")"
              " INSERT INTO history_entry (session_id, deck, artist, name, played)"
              " SELECT 1, CAST(1 + i % 2 AS TEXT), 'Artist ' || (i % 97),"
              " 'Track number ' || i || ' (Extended Mix)', 1 FROM e; COMMIT;");
@@ -131,6 +133,23 @@ void BM_DatabaseRead(benchmark::State& state)
     }
     state.counters["queries per read"] = double(reader.queries() - before) / state.iterations();
     state.counters["rows"] = 100000;
+}
+
+// Start on a long open session (range(0) rows, two decks, deck 3 and 4 without
+// any): what startWatching() costs the window's thread, the first snapshot
+// included.
+void BM_Start(benchmark::State& state)
+{
+    const auto db = databaseOf100kRows(int(state.range(0)));
+    QTemporaryDir stateFolder;
+    SeratoFileParser watcher(QDir(db->dir.path()), stateFolder.path());
+    watcher.setDatabasePath(db->path);
+    for (auto _ : state) {
+        watcher.startWatching(60000);
+        state.PauseTiming();
+        watcher.stopWatching();
+        state.ResumeTiming();
+    }
 }
 
 qint64 threadCpuNs()
@@ -240,6 +259,7 @@ void BM_CommittedRowToReport(benchmark::State& state)
 BENCHMARK(BM_ParseSession)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeText);
 BENCHMARK(BM_DatabaseRead)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Start)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowThreadPerPoll)->UseManualTime()->Iterations(3)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CommittedRowToReport)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 
