@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 
 #include <sys/stat.h>
@@ -28,7 +29,7 @@ const char openSessionSql[] =
 
 // By the primary key: the cost is that of the rows returned.
 constexpr int rowsPerStep = 256;
-const char rowsAfterSql[] = FENK_ROW_COLUMNS "WHERE id > ?1 ORDER BY id LIMIT 256";
+const char rowsAfterSql[] = FENK_ROW_COLUMNS "WHERE id > ?1 ORDER BY id LIMIT ?2";
 
 // Serato's own session index, walked backwards from the newest row: the track
 // playing now is among the last few rows, however long the session is.
@@ -215,12 +216,14 @@ bool SeratoDatabase::readNewRows(Snapshot& out)
         !run(largestId.get(), [&] { largest = sqlite3_column_int64(largestId.get(), 0); }))
         return fail(out);
 
-    std::array<Row, deckCount> newest;
+    std::vector<Row> rows;
     if (lastSeenId < 0 || largest < lastSeenId) {
         out.baseline = true;
         out.restarted = lastSeenId >= 0;
-        // Rows newest first: the first on a deck is what that deck holds now.
+        // Rows newest first: the first on a deck is what that deck holds now,
+        // and of those the one that started last is the track playing now.
         std::array<bool, deckCount> seen{};
+        Row playing;
         sqlite3_stmt* query = newestInSession.get();
         sqlite3_bind_int64(query, 1, session);
         ++queryCount;
@@ -228,17 +231,21 @@ bool SeratoDatabase::readNewRows(Snapshot& out)
             const Row row = rowAt(query);
             if (row.deck == 0 || std::exchange(seen[size_t(row.deck - 1)], true))
                 return;
-            if (newest[0].id < 0 || startedBefore(newest[0], row))
-                newest[0] = row;
+            if (playing.id < 0 || startedBefore(playing, row))
+                playing = row;
         });
         if (!done)
             return fail(out);
+        if (playing.id >= 0)
+            rows.push_back(playing);
     } else {
+        std::array<Row, deckCount> newest;
         qint64 seenId = lastSeenId;
         for (int count = rowsPerStep; count == rowsPerStep;) {
             count = 0;
             sqlite3_stmt* query = rowsAfter.get();
             sqlite3_bind_int64(query, 1, seenId);
+            sqlite3_bind_int(query, 2, rowsPerStep);
             ++queryCount;
             const bool done = run(query, [&] {
                 ++count;
@@ -252,12 +259,11 @@ bool SeratoDatabase::readNewRows(Snapshot& out)
                 return fail(out);
         }
         largest = seenId;
+        std::copy_if(newest.begin(), newest.end(), std::back_inserter(rows),
+                     [](const Row& row) { return row.id >= 0; });
     }
     lastSeenId = largest;
-    for (const Row& row : newest) {
-        if (row.id >= 0)
-            out.rows.push_back(row);
-    }
+    out.rows = std::move(rows);
     std::sort(out.rows.begin(), out.rows.end(), startedBefore);
     return true;
 }
