@@ -7,13 +7,17 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <ctime>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -73,7 +77,7 @@ struct Db
 {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("master.sqlite"));
-    sqlite3* writer = nullptr; // stays open, as Serato's connection does
+    sqlite3* writer = nullptr;
     ~Db() { sqlite3_close(writer); }
     void exec(const QByteArray& sql)
     {
@@ -82,9 +86,14 @@ struct Db
     }
 };
 
-// The schema of the test data with 1,000 sessions of 100 entries on four decks,
-// the last session open.
-std::unique_ptr<Db> databaseOf100kRows()
+QByteArray insertRow(int n)
+{
+    return "INSERT INTO history_entry (session_id, deck, artist, name) VALUES (1, '" +
+           QByteArray::number(1 + n % 2) + "', 'Bench', 'Row " + QByteArray::number(n) + "');";
+}
+
+// The schema of the test data with one long open session of rows on two decks.
+std::unique_ptr<Db> databaseOf100kRows(int rows = 100000)
 {
     auto db = std::make_unique<Db>();
     QFile schema(QStringLiteral(FENK_DATABASE_SCHEMA));
@@ -92,36 +101,126 @@ std::unique_ptr<Db> databaseOf100kRows()
         sqlite3_open(QFile::encodeName(db->path).constData(), &db->writer) != SQLITE_OK)
         qFatal("cannot build the database");
     db->exec(schema.readAll());
-    db->exec(
-        "BEGIN; DELETE FROM history_entry; DELETE FROM history_session;"
-        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 1000)"
-        " INSERT INTO history_session (id, start_time, end_time)"
-        " SELECT i, 1700000000 + i * 7200, CASE WHEN i = 1000 THEN 0 ELSE 1700003600 + i * 7200"
-        " END FROM s;"
-        "WITH RECURSIVE e(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM e WHERE i < 99999)"
-        " INSERT INTO history_entry (session_id, deck, artist, name, played)"
-        " SELECT 1 + i / 100, CAST(1 + i % 4 AS TEXT), 'Artist ' || (i % 97),"
-        " 'Track number ' || i || ' (Extended Mix)', 1 FROM e; COMMIT;");
+    db->exec("BEGIN; DELETE FROM history_entry; DELETE FROM history_session;"
+             "INSERT INTO history_session (id, start_time, end_time) VALUES (1, 1700000000, 0);"
+             "WITH RECURSIVE e(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM e WHERE i < " +
+             QByteArray::number(rows - 1) +
+             ")"
+             " INSERT INTO history_entry (session_id, deck, artist, name, played)"
+             " SELECT 1, CAST(1 + i % 2 AS TEXT), 'Artist ' || (i % 97),"
+             " 'Track number ' || i || ' (Extended Mix)', 1 FROM e; COMMIT;");
     return db;
 }
 
-void BM_DatabasePoll(benchmark::State& state)
+// One read of the worker: range(0) = 1 when a row was committed before it.
+void BM_DatabaseRead(benchmark::State& state)
 {
     const auto db = databaseOf100kRows();
     SeratoDatabase reader(db->path);
-    std::array<SeratoDatabase::Entry, SeratoDatabase::deckCount> decks;
+    reader.read(); // the baseline
+    const quint64 before = reader.queries();
+    int n = 0;
     for (auto _ : state) {
-        if (reader.read(decks) == SeratoDatabase::Result::Failed)
-            state.SkipWithError(qPrintable(reader.error()));
-        benchmark::DoNotOptimize(decks);
+        if (state.range(0) != 0) {
+            state.PauseTiming();
+            db->exec(insertRow(++n));
+            state.ResumeTiming();
+        }
+        const SeratoDatabase::Snapshot read = reader.read();
+        if (read.result == SeratoDatabase::Result::Failed)
+            state.SkipWithError(qPrintable(read.error));
+        benchmark::DoNotOptimize(read);
     }
+    state.counters["queries per read"] = double(reader.queries() - before) / state.iterations();
     state.counters["rows"] = 100000;
 }
 
-// From the commit of a new row to the watcher's report, with delay 0.
+// Start on a long open session (range(0) rows, two decks, deck 3 and 4 without
+// any): what startWatching() costs the window's thread, the first snapshot
+// included.
+void BM_Start(benchmark::State& state)
+{
+    const auto db = databaseOf100kRows(int(state.range(0)));
+    QTemporaryDir stateFolder;
+    SeratoFileParser watcher(QDir(db->dir.path()), stateFolder.path());
+    watcher.setDatabasePath(db->path);
+    for (auto _ : state) {
+        watcher.startWatching(60000);
+        state.PauseTiming();
+        watcher.stopWatching();
+        state.ResumeTiming();
+    }
+}
+
+qint64 threadCpuNs()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// How late a 1 ms timer fires at worst within a second: the longest the
+// thread was kept from its events (the machine's own load included).
+template <typename Run> double maxStallMs(Run runFor)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 stall = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        stall = std::max(stall, clock.nsecsElapsed() - last - 1000000);
+        last = clock.nsecsElapsed();
+    });
+    probe.start(1);
+    runFor(1000);
+    return double(stall) / 1e6;
+}
+
+// What the polls cost the window's thread while a second process keeps the
+// file open: its CPU time per poll (the event loop's own wake-ups included),
+// then its longest stall (how late a 1 ms probe timer fires at worst). Polled
+// every 5 ms instead of every 2 s.
+void BM_WindowThreadPerPoll(benchmark::State& state)
+{
+    const auto db = databaseOf100kRows();
+    QProcess serato;
+    serato.start(QStringLiteral("sqlite3"), {db->path});
+    serato.write("PRAGMA wal_autocheckpoint = 0;\n" + insertRow(0) + '\n');
+    QTemporaryDir stateFolder;
+    SeratoFileParser watcher(QDir(db->dir.path()), stateFolder.path());
+    watcher.setDatabasePath(db->path);
+    const int pollMs = 5;
+    watcher.setDatabasePollInterval(pollMs);
+    watcher.startWatching(60000);
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    runFor(500); // past the start's reads
+    for (auto _ : state) {
+        const qint64 cpu = threadCpuNs();
+        runFor(1000);
+        state.SetIterationTime(double(threadCpuNs() - cpu) / 1e9 / (1000 / pollMs));
+    }
+    state.counters["max stall ms"] = maxStallMs(runFor);
+    watcher.stopWatching();
+    state.counters["max stall ms, idle"] = maxStallMs(runFor);
+    serato.closeWriteChannel();
+    serato.waitForFinished();
+}
+
+// From a second process's commit of a new row to the watcher's report, with
+// delay 0; the clock starts when the row is handed to the writer, so the
+// writer's own work counts too. Rows half a second apart.
 void BM_CommittedRowToReport(benchmark::State& state)
 {
     const auto db = databaseOf100kRows();
+    QProcess serato; // keeps its connection open, as Serato does
+    serato.start(QStringLiteral("sqlite3"), {db->path});
+    if (!serato.waitForStarted())
+        state.SkipWithError("sqlite3 is missing");
     QTemporaryDir stateFolder;
     SeratoFileParser watcher(QDir(db->dir.path()), stateFolder.path());
     watcher.setDatabasePath(db->path);
@@ -131,27 +230,38 @@ void BM_CommittedRowToReport(benchmark::State& state)
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+    std::vector<double> ms;
     int n = 0;
     for (auto _ : state) {
-        const QByteArray sql = "INSERT INTO history_entry (session_id, deck, artist, name) VALUES"
-                               " (1000, '1', 'Bench', 'Row " +
-                               QByteArray::number(++n) + "')";
-        db->exec(sql);
-        QElapsedTimer clock; // from the commit on
+        state.PauseTiming();
+        QEventLoop pause; // the start's report, then the last row's settle reads
+        QTimer::singleShot(500, &pause, &QEventLoop::quit);
+        pause.exec();
+        state.ResumeTiming();
+        QElapsedTimer clock;
         clock.start();
+        serato.write(insertRow(++n) + '\n');
         timeout.start(5000);
         if (loop.exec() != 0)
             state.SkipWithError("no report within 5 s");
-        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        state.SetIterationTime(ms.back() / 1e3);
     }
+    std::sort(ms.begin(), ms.end());
+    state.counters["median ms"] = ms[ms.size() / 2];
+    state.counters["max ms"] = ms.back();
+    serato.closeWriteChannel();
+    serato.waitForFinished();
 }
 
 } // namespace
 
 BENCHMARK(BM_ParseSession)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeText);
-BENCHMARK(BM_DatabasePoll)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_CommittedRowToReport)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DatabaseRead)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Start)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowThreadPerPoll)->UseManualTime()->Iterations(3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CommittedRowToReport)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -8,8 +8,11 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +28,12 @@ constexpr int repeatFloorMs = 1000;
 // The database is also read this often, in case a change notice is lost
 // (a file system without notices, a folder that appears later).
 constexpr int databasePollMs = 2000;
+// After a change notice the database is read this long after it, then after
+// twice that, and so on, settleReads times in all once nothing changes.
+constexpr int settleMs = 25;
+constexpr int settleReads = 4;
+// How long Start may wait for the first snapshot of the database.
+constexpr int baselineWaitMs = 50;
 
 QString stateFileName(const QString& folder, const QString& name)
 {
@@ -76,10 +85,9 @@ SeratoFileParser::SeratoFileParser(const QDir& sessionDirectory, const QString& 
     connect(&fileWatcher, &QFileSystemWatcher::fileChanged, this, &SeratoFileParser::OnFileChanged);
 
     databasePoll.setInterval(databasePollMs);
-    connect(&databasePoll, &QTimer::timeout, this, [this] { readDatabase(true); });
-    databaseNotice.setSingleShot(true);
-    databaseNotice.setInterval(0);
-    connect(&databaseNotice, &QTimer::timeout, this, [this] { readDatabase(true); });
+    connect(&databasePoll, &QTimer::timeout, this, [this] { requestRead(); });
+    databaseSettle.setSingleShot(true);
+    connect(&databaseSettle, &QTimer::timeout, this, [this] { requestRead(); });
     status = QStringLiteral("stopped");
 }
 
@@ -93,15 +101,40 @@ void SeratoFileParser::setDatabasePath(const QString& path)
     databasePath = path.trimmed();
 }
 
+void SeratoFileParser::setDatabasePollInterval(int ms)
+{
+    databasePoll.setInterval(ms);
+}
+
 void SeratoFileParser::startWatching(int delayMs)
 {
     if (!databasePath.isEmpty()) {
+        stopDatabase();
         // A missing or broken file is shown and tried again until it is good.
         this->delayMs = delayMs < 0 ? 0 : delayMs;
         running = true;
-        database = std::make_unique<SeratoDatabase>(databasePath);
-        // What the file holds already is only noted, as with a session file.
-        readDatabase(false);
+        backingOff = false;
+        settleStep = -1;
+        dueAfter.fill(0);
+        watchedFile = watchedWal = {};
+        database = std::make_unique<SeratoDatabaseWorker>(databasePath);
+        databaseThread = std::make_unique<QThread>();
+        databaseThread->setObjectName(QStringLiteral("Serato database"));
+        database->moveToThread(databaseThread.get());
+        // A notice of a worker stopped since finds the current one, or none.
+        connect(database.get(), &SeratoDatabaseWorker::resultsReady, this, [this] {
+            for (SeratoDatabaseWorker::Result& result :
+                 database ? database->takeResults() : std::vector<SeratoDatabaseWorker::Result>())
+                onDatabaseRead(result.seq, result.snapshot);
+        });
+        databaseThread->start();
+        setStatus(QStringLiteral("reading database %1").arg(shownDatabase()));
+        watchDatabaseFiles();
+        // The rows above the largest id of the first snapshot are the ones
+        // committed after Start. Waiting for that snapshot (briefly, in case
+        // the disk is slow) makes it the one of the moment Start was pressed.
+        requestRead();
+        database->waitForRead(baselineWaitMs);
         databasePoll.start();
         return;
     }
@@ -121,27 +154,46 @@ void SeratoFileParser::startWatching(int delayMs)
 void SeratoFileParser::stopWatching()
 {
     running = false;
-    for (auto& entry : reviewTimers)
-        entry.second->stop();
-    databasePoll.stop();
-    databaseNotice.stop();
-    database.reset();
+    stopDatabase();
     if (!directoryWatcher.directories().isEmpty())
         directoryWatcher.removePaths(directoryWatcher.directories());
     if (!fileWatcher.files().isEmpty())
         fileWatcher.removePaths(fileWatcher.files());
+    forgetDecks();
+    setStatus(QStringLiteral("stopped"));
+}
+
+void SeratoFileParser::stopDatabase()
+{
+    databasePoll.stop();
+    databaseSettle.stop();
+    readInFlight = readQueued = false;
+    // A read in progress ends at its next step; the thread is joined at once.
+    if (database)
+        database->cancel();
+    if (databaseThread) {
+        databaseThread->quit();
+        databaseThread->wait();
+    }
+    database.reset();
+    databaseThread.reset();
+}
+
+void SeratoFileParser::forgetDecks()
+{
+    for (auto& entry : reviewTimers)
+        entry.second->stop();
+    dueAfter.fill(0);
     for (auto* files : {&lastPlayedFiles, &lastPostedFiles}) {
         for (auto& entry : *files)
             entry.second->remove();
     }
-    setStatus(QStringLiteral("stopped"));
 }
 
 void SeratoFileParser::OnDirectoryChanged(QString directory)
 {
     if (!databasePath.isEmpty()) {
-        if (running)
-            databaseNotice.start();
+        onDatabaseNotice();
         return;
     }
     const QFileInfoList sessions =
@@ -158,8 +210,7 @@ void SeratoFileParser::OnDirectoryChanged(QString directory)
 void SeratoFileParser::OnFileChanged(QString file)
 {
     if (!databasePath.isEmpty()) {
-        if (running)
-            databaseNotice.start();
+        onDatabaseNotice();
         return;
     }
     QByteArray content;
@@ -173,21 +224,33 @@ void SeratoFileParser::OnFileChanged(QString file)
     parser.parse(content);
 
     for (int deck = 1; deck <= deckCount; ++deck) {
+        qint32 row = -1;
+        qint32 field48 = -1;
         DeckState entry;
-        parser.latestEntry(deck, entry.row, entry.field48, entry.title, entry.artist);
+        parser.latestEntry(deck, row, field48, entry.title, entry.artist);
+        entry.row = row;
+        entry.field48 = field48;
         offerEntry(deck, entry);
     }
 }
 
 void SeratoFileParser::offerEntry(int deck, const DeckState& entry)
 {
-    const qint32 lastRow = readState(*lastPlayedFiles[deck]).row;
-    if (entry.row <= lastRow || entry.title.isEmpty() || entry.artist.isEmpty())
+    if (entry.row <= readState(*lastPlayedFiles[deck]).row)
         return;
+    // The deck's earlier track was replaced, even by one we cannot name.
     QTimer& timer = *reviewTimers[deck];
     timer.stop();
+    dueAfter[size_t(deck - 1)] = 0;
+    if (entry.title.isEmpty() || entry.artist.isEmpty())
+        return;
     timer.start(delayMs);
     writeState(*lastPlayedFiles[deck], entry);
+}
+
+QString SeratoFileParser::shownDatabase() const
+{
+    return QDir::toNativeSeparators(QFileInfo(databasePath).absoluteFilePath());
 }
 
 void SeratoFileParser::watchDatabaseFiles()
@@ -207,32 +270,98 @@ void SeratoFileParser::watchDatabaseFiles()
     }
 }
 
-void SeratoFileParser::readDatabase(bool feedReview)
+void SeratoFileParser::onDatabaseNotice()
+{
+    // A failed read is retried at the poll only: reopening a broken file at
+    // every notice would feed on the notices the reopening itself causes.
+    if (!running || backingOff)
+        return;
+    // The notice may come while the writer is still inside its commit: read
+    // after a short settle, and again until the change counter holds still.
+    settleStep = 0;
+    if (!databaseSettle.isActive() || databaseSettle.remainingTime() > settleMs)
+        databaseSettle.start(settleMs);
+}
+
+void SeratoFileParser::requestRead()
 {
     if (!running || !database)
         return;
-    watchDatabaseFiles();
-    const QString shown = QDir::toNativeSeparators(QFileInfo(databasePath).absoluteFilePath());
-    std::array<SeratoDatabase::Entry, SeratoDatabase::deckCount> decks;
-    switch (database->read(decks)) {
+    // One read at a time, results taken in the order they were asked for.
+    if (readInFlight) {
+        readQueued = true;
+        return;
+    }
+    readInFlight = true;
+    database->request(++requestSeq);
+}
+
+void SeratoFileParser::onDatabaseRead(quint64 seq, const SeratoDatabase::Snapshot& read)
+{
+    if (!running)
+        return;
+    readInFlight = false;
+    switch (read.result) {
     case SeratoDatabase::Result::Missing:
-        setStatus(QStringLiteral("database %1 is missing").arg(shown), true);
-        return;
+        setStatus(QStringLiteral("database %1 is missing").arg(shownDatabase()), true);
+        break;
     case SeratoDatabase::Result::Failed:
-        setStatus(QStringLiteral("database %1: %2").arg(shown, database->error()), true);
-        return;
+        setStatus(QStringLiteral("database %1: %2").arg(shownDatabase(), read.error), true);
+        break;
     case SeratoDatabase::Result::Unchanged:
-        setStatus(QStringLiteral("reading database %1").arg(shown));
-        return;
     case SeratoDatabase::Result::Changed:
-        setStatus(QStringLiteral("reading database %1").arg(shown));
+        setStatus(QStringLiteral("reading database %1").arg(shownDatabase()));
         break;
     }
-    if (!feedReview)
-        return;
+    if (read.file != watchedFile || read.wal != watchedWal) {
+        watchedFile = read.file;
+        watchedWal = read.wal;
+        watchDatabaseFiles();
+    }
+    if (read.result == SeratoDatabase::Result::Changed) {
+        if (read.restarted)
+            forgetDecks();
+        for (const SeratoDatabase::Row& row : read.rows) {
+            startKeys[size_t(row.deck - 1)] = {row.startTime, row.id};
+            offerEntry(row.deck, DeckState{row.id, row.session, row.title, row.artist});
+        }
+    }
+
+    backingOff = read.result == SeratoDatabase::Result::Failed;
+    if (backingOff) {
+        settleStep = -1;
+        databaseSettle.stop();
+    } else if (settleStep >= 0) {
+        settleStep = read.result == SeratoDatabase::Result::Changed ? 0 : settleStep + 1;
+        if (settleStep >= settleReads)
+            settleStep = -1;
+        else if (!databaseSettle.isActive())
+            databaseSettle.start(settleMs << settleStep);
+    }
+
+    reviewDueDecks(seq);
+    if (readQueued) {
+        readQueued = false;
+        requestRead();
+    }
+}
+
+void SeratoFileParser::reviewDueDecks(quint64 seq)
+{
+    std::vector<int> decks;
     for (int deck = 1; deck <= deckCount; ++deck) {
-        const SeratoDatabase::Entry& e = decks[size_t(deck - 1)];
-        offerEntry(deck, DeckState{e.row, e.session, e.title, e.artist});
+        quint64& due = dueAfter[size_t(deck - 1)];
+        if (due != 0 && due <= seq) {
+            due = 0;
+            decks.push_back(deck);
+        }
+    }
+    // Decks whose delays ran out together report in the order their tracks started.
+    std::sort(decks.begin(), decks.end(),
+              [this](int a, int b) { return startKeys[size_t(a - 1)] < startKeys[size_t(b - 1)]; });
+    for (int deck : decks) {
+        if (running)
+            postDeck(deck);
     }
 }
 
@@ -269,17 +398,28 @@ void SeratoFileParser::ReviewDeck4TrackInfoForPosting()
 
 void SeratoFileParser::reviewDeck(int deck)
 {
-    const DeckState played = readState(*lastPlayedFiles[deck]);
-    const DeckState posted = readState(*lastPostedFiles[deck]);
     QTimer& timer = *reviewTimers[deck];
-    if (played.row > posted.row) {
+    if (database) {
+        // Only a read that began after the delay ran out can tell that no
+        // newer row came in the meantime.
         timer.stop();
-        writeState(*lastPostedFiles[deck], played);
-        Q_EMIT SeratoDataReady(deck, played.artist, played.title);
+        dueAfter[size_t(deck - 1)] = requestSeq + 1;
+        requestRead();
         return;
     }
-    if (timer.isActive() && timer.interval() < repeatFloorMs)
+    if (!postDeck(deck) && timer.isActive() && timer.interval() < repeatFloorMs)
         timer.setInterval(repeatFloorMs);
+}
+
+bool SeratoFileParser::postDeck(int deck)
+{
+    const DeckState played = readState(*lastPlayedFiles[deck]);
+    if (played.row <= readState(*lastPostedFiles[deck]).row)
+        return false;
+    reviewTimers[deck]->stop();
+    writeState(*lastPostedFiles[deck], played);
+    Q_EMIT SeratoDataReady(deck, played.artist, played.title);
+    return true;
 }
 
 SeratoFileParser::DeckState SeratoFileParser::readState(QFile& file)
@@ -299,10 +439,10 @@ SeratoFileParser::DeckState SeratoFileParser::readState(QFile& file)
         text = text.trimmed();
         switch (line) {
         case 1:
-            state.row = text.toInt();
+            state.row = text.toLongLong();
             break;
         case 2:
-            state.field48 = text.toInt();
+            state.field48 = text.toLongLong();
             break;
         case 3:
             state.title = QString::fromUtf8(text);

@@ -7,18 +7,23 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <map>
 #include <memory>
 
+#include "seratodatabase.h"
+
 class QFile;
-class SeratoDatabase;
+class QThread;
 
 // Watches the Serato session folder, reads the newest session file whenever it
 // changes and reports each deck's newest entry once it has stayed on its deck
 // for the review delay. The per-deck memory (last played, last posted) lives in
 // eight small files of a private state folder and is dropped on stopWatching().
 // Newer Serato versions write no session files; for them the decks come from
-// the library database (setDatabasePath) through the same review.
+// the library database (setDatabasePath) through the same review. The database
+// is read on a worker thread of its own: the window's thread only asks for
+// reads and takes their results.
 class SeratoFileParser : public QObject
 {
     Q_OBJECT
@@ -36,6 +41,10 @@ public:
 
     void startWatching(int delayMs);
     void stopWatching();
+
+    // How often the database is read when no change notice comes (a file
+    // system without notices, a folder that appears later, a file that failed).
+    void setDatabasePollInterval(int ms);
 
     // Which source is read and whether it is readable, for the window.
     QString sourceStatus() const { return status; }
@@ -61,8 +70,8 @@ private:
     // One deck's remembered entry; row -1 means none.
     struct DeckState
     {
-        qint32 row = -1;
-        qint32 field48 = -1;
+        qint64 row = -1;
+        qint64 field48 = -1;
         QString title;
         QString artist;
     };
@@ -71,10 +80,18 @@ private:
     // this user, left accessible to this user alone.
     static bool makePrivateFolder(const QString& path);
     void reviewDeck(int deck);
+    // Reports deck's last-played entry unless it was posted already.
+    bool postDeck(int deck);
     // Starts deck's review if entry is newer than what the deck last played.
     void offerEntry(int deck, const DeckState& entry);
+    QString shownDatabase() const;
+    void stopDatabase();
+    void onDatabaseNotice();
+    void requestRead();
+    void onDatabaseRead(quint64 seq, const SeratoDatabase::Snapshot& read);
+    void reviewDueDecks(quint64 seq);
+    void forgetDecks();
     void watchDatabaseFiles();
-    void readDatabase(bool feedReview);
     void setStatus(const QString& text, bool isError = false);
     static DeckState readState(QFile& file);
     void writeState(QFile& file, const DeckState& state);
@@ -89,8 +106,23 @@ private:
     std::map<int, std::unique_ptr<QTimer>> reviewTimers;
     QString stateFolder;
     QString databasePath;
-    std::unique_ptr<SeratoDatabase> database;
-    QTimer databasePoll;   // fallback when no change notice comes
-    QTimer databaseNotice; // gathers a burst of notices into one read
     QString status;
+
+    // The database path: reads run on a thread of their own.
+    std::unique_ptr<QThread> databaseThread;
+    std::unique_ptr<SeratoDatabaseWorker> database; // lives on databaseThread
+    quint64 requestSeq = 0;                         // reads asked for, in order
+    bool readInFlight = false;
+    bool readQueued = false;
+    bool backingOff = false; // a read failed: notices wait for the poll
+    int settleStep = -1;     // quiet reads since the last notice; -1 when none is due
+    QTimer databasePoll;
+    QTimer databaseSettle;
+    // A deck whose delay ran out is reported on the result of the first read
+    // asked for after that (its number here; 0 when none is due), unless that
+    // read brings a newer row on the deck.
+    std::array<quint64, SeratoDatabase::deckCount> dueAfter{};
+    std::array<std::pair<qint64, qint64>, SeratoDatabase::deckCount> startKeys{}; // start, id
+    SeratoDatabase::FileId watchedFile;
+    SeratoDatabase::FileId watchedWal;
 };
