@@ -106,6 +106,7 @@ public:
     void stream_started() override {}
     void stream_ended() override {}
     void headers_too_large() override {}
+    void no_comment_header() override {}
     void comments(const std::vector<std::string>&) override { ++reports; }
 };
 

@@ -3,6 +3,7 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -75,6 +76,47 @@ public:
     bool live = false;
 };
 
+bool startsWith(const ogg_packet& packet, const char* magic, long size)
+{
+    return packet.bytes >= size && std::memcmp(packet.packet, magic, std::size_t(size)) == 0;
+}
+
+// The comment texts of an Opus stream's second header packet: "OpusTags", the
+// vendor text and the comments, each text preceded by its length (32 bits,
+// little-endian). False when the packet is not such a header or is cut short.
+bool opusTags(const ogg_packet& packet, std::vector<std::string>& texts)
+{
+    if (!startsWith(packet, "OpusTags", 8))
+        return false;
+    const unsigned char* p = packet.packet + 8;
+    const unsigned char* const end = packet.packet + packet.bytes;
+    const auto length = [&p, end](std::uint32_t& value) {
+        if (end - p < 4)
+            return false;
+        value = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                std::uint32_t(p[3]) << 24;
+        p += 4;
+        return value <= std::uint32_t(end - p);
+    };
+    std::uint32_t vendor = 0;
+    std::uint32_t count = 0;
+    if (!length(vendor))
+        return false;
+    p += vendor;
+    // Every comment takes four bytes at least: a count past the packet's end is
+    // refused before any text is kept.
+    if (!length(count))
+        return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t size = 0;
+        if (!length(size))
+            return false;
+        texts.emplace_back(reinterpret_cast<const char*>(p), size);
+        p += size;
+    }
+    return true;
+}
+
 } // namespace
 
 struct ogg_stream_reader::state
@@ -91,7 +133,8 @@ struct ogg_stream_reader::state
     stream_owner stream;
     bool newStreamExpected = true;
     bool commentsTaken = false;
-    // The identification header of the current stream was accepted: it is Vorbis.
+    enum class codec { unknown, vorbis, opus } kind = codec::unknown;
+    // The identification header of the current stream was accepted: it is Vorbis or Opus.
     bool identified = false;
     // A page that is not a beginning-of-stream page has arrived since the stream
     // started: the group of BOS pages that opens a multiplexed stream is over.
@@ -103,6 +146,7 @@ struct ogg_stream_reader::state
         vorbis.init();
         newStreamExpected = false;
         commentsTaken = false;
+        kind = codec::unknown;
         identified = false;
         pastBosPages = false;
         headerBytes = 0;
@@ -123,6 +167,28 @@ struct ogg_stream_reader::state
     {
         if (commentsTaken)
             return; // audio: dropped without decoding
+        if (kind == codec::unknown) {
+            if (startsWith(packet, "\x01vorbis", 7)) {
+                kind = codec::vorbis;
+            } else if (startsWith(packet, "OpusHead", 8)) {
+                kind = codec::opus;
+                identified = true;
+                return;
+            } else {
+                commentsTaken = true;
+                events.no_comment_header();
+                return;
+            }
+        }
+        if (kind == codec::opus) {
+            commentsTaken = true;
+            std::vector<std::string> texts;
+            if (opusTags(packet, texts))
+                events.comments(texts);
+            else
+                events.no_comment_header();
+            return;
+        }
         if (vorbis_synthesis_headerin(&vorbis.info, &vorbis.comment, &packet) != 0)
             return; // not a header this stream expects
         if (vorbis.comment.vendor == nullptr) {

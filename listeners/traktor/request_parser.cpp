@@ -1,4 +1,4 @@
-#include "source_request_parser.h"
+#include "request_parser.h"
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/predicate.hpp>
@@ -6,7 +6,57 @@
 
 #include <cstring>
 
-source_request_parser::result source_request_parser::next(const char* data, std::size_t size)
+namespace {
+
+// Space, tab, CR, LF, VT and FF, whatever the locale says.
+std::string trimmed(const std::string& text)
+{
+    return boost::algorithm::trim_copy_if(text, boost::algorithm::is_any_of(" \t\r\n\v\f"));
+}
+
+} // namespace
+
+std::string request_head::field(const std::string& name) const
+{
+    for (const auto& f : fields)
+        if (boost::algorithm::iequals(f.first, name))
+            return f.second;
+    return {};
+}
+
+bool request_head::has_field(const std::string& name) const
+{
+    for (const auto& f : fields)
+        if (boost::algorithm::iequals(f.first, name))
+            return true;
+    return false;
+}
+
+void request_parser::take(const std::string& text)
+{
+    if (!requestSeen_) {
+        requestSeen_ = true;
+        const auto blank = boost::algorithm::is_any_of(" \t");
+        std::size_t begin = 0;
+        std::string* parts[] = {&head_.method, &head_.target, &head_.version};
+        for (std::string* part : parts) {
+            while (begin < text.size() && blank(text[begin]))
+                ++begin;
+            std::size_t end = begin;
+            while (end < text.size() && !blank(text[end]))
+                ++end;
+            *part = text.substr(begin, end - begin);
+            begin = end;
+        }
+        return;
+    }
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || head_.fields.size() >= maxFields)
+        return;
+    head_.fields.emplace_back(trimmed(text.substr(0, colon)), trimmed(text.substr(colon + 1)));
+}
+
+request_parser::result request_parser::next(const char* data, std::size_t size)
 {
     result r;
     if (complete_)
@@ -27,20 +77,17 @@ source_request_parser::result source_request_parser::next(const char* data, std:
         r.what = status::header_too_large;
         return r;
     }
-    // Space, tab, CR, LF, VT and FF, whatever the locale says.
-    std::string text = boost::algorithm::trim_copy_if(std::string(data, lineEnd),
-                                                      boost::algorithm::is_any_of(" \t\r\n\v\f"));
-    if (!requestSeen_) {
-        if (!boost::algorithm::starts_with(text, "SOURCE")) {
-            r.what = status::invalid_request;
-            return r;
-        }
-        requestSeen_ = true;
+    std::string text = trimmed(std::string(data, lineEnd));
+    if (!requestSeen_ && text.empty()) {
+        r.what = status::malformed;
+        return r;
     }
     headerBytes_ += lineEnd + 1;
     r.consumed = lineEnd + 1;
-    r.what = text.empty() ? status::done : status::line;
-    complete_ = text.empty();
+    complete_ = requestSeen_ && text.empty();
+    r.what = complete_ ? status::done : status::line;
+    if (!complete_)
+        take(text);
     r.text = std::move(text);
     return r;
 }
