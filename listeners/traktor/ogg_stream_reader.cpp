@@ -163,6 +163,8 @@ struct ogg_stream_reader::state
         pastBosPages = false;
     }
 
+    bool skipAudioPage();
+
     void takePacket(ogg_packet& packet)
     {
         if (commentsTaken)
@@ -269,11 +271,40 @@ char* ogg_stream_reader::prepare(std::size_t size)
     return buffer;
 }
 
+// Once a stream's comments are in, its audio pages matter only as page
+// boundaries: a complete page that neither begins nor ends a stream is passed
+// over without the page assembler's checksum, which costs more than all the
+// rest. A page whose length is damaged leaves no page header where the next
+// should begin, and the checked way takes over; every page that begins or ends
+// a stream is checked.
+bool ogg_stream_reader::state::skipAudioPage()
+{
+    ogg_sync_state& s = sync.s;
+    if (!commentsTaken || newStreamExpected || s.unsynced != 0 || s.headerbytes != 0 ||
+        s.bodybytes != 0)
+        return false;
+    const unsigned char* page = s.data + s.returned;
+    const long available = long(s.fill) - long(s.returned);
+    if (available < 27 || std::memcmp(page, "OggS", 4) != 0 || page[4] != 0 ||
+        (page[5] & 0x06) != 0 || available < 27 + long(page[26]))
+        return false;
+    long size = 27 + long(page[26]);
+    for (int i = 0; i < page[26]; ++i)
+        size += page[27 + i];
+    if (available < size)
+        return false;
+    s.returned += int(size);
+    pastBosPages = true;
+    return true;
+}
+
 void ogg_stream_reader::commit(std::size_t size)
 {
     ogg_sync_wrote(&d->sync.s, static_cast<long>(size));
     ogg_page page;
     for (;;) {
+        if (d->skipAudioPage())
+            continue;
         const int result = ogg_sync_pageout(&d->sync.s, &page);
         if (result == 0)
             return;
