@@ -73,11 +73,11 @@ source_table::update source_table::deliver(source& entry, const std::string& mou
                                            const QString& artist, const QString& title, origin from)
 {
     const clock::time_point now = clock::now();
-    if (entry.when != clock::time_point() && entry.from != from && entry.artist == artist &&
-        entry.title == title && now - entry.when < duplicateWindow_)
+    const QByteArray track = (artist + QChar(0) + title).toUtf8();
+    if (entry.when != clock::time_point() && entry.from != from &&
+        entry.track == track.toStdString() && now - entry.when < duplicateWindow_)
         return update::counted_once;
-    entry.artist = artist;
-    entry.title = title;
+    entry.track = track.toStdString();
     entry.from = from;
     entry.when = now;
     if (hub_ != nullptr)

@@ -50,9 +50,9 @@ private:
     {
         std::weak_ptr<ogg_session> session;
         std::string authorization;
-        // The last track reported for the mount.
-        QString artist;
-        QString title;
+        // The last track reported for the mount, in UTF-8: the reported texts
+        // themselves travel on to the GUI thread and are not kept here.
+        std::string track;
         origin from = origin::comments;
         clock::time_point when;
     };
