@@ -152,7 +152,8 @@ private Q_SLOTS:
         for (const int chunk : {1, 1400, 0})
             QTest::newRow(qPrintable(QStringLiteral("own source, writes of %1 bytes").arg(chunk)))
                 << QString() << request << m_chain << chunk << QByteArrayList() << QString()
-                << m_chainReports << noTags;
+                << m_chainReports
+                << noTags + "\nINF\tSession 1: source on /live.ogg ended (end of file)";
         // A second stream in the opening group of BOS pages, begun and ended on one
         // page, neither ends the Vorbis one nor keeps it from being read.
         QList<QByteArray> main = oggtest::pages(track("Main", "A", 601));
