@@ -356,9 +356,10 @@ private Q_SLOTS:
     }
 
     // Clients that finish the handshake and go silent, or trickle, fill every
-    // place; a real source still gets in, and newcomers after it take the places
-    // of the silent ones, never the streaming source's. With the program's
-    // signal set-up, the reader of the comment echo may be gone.
+    // place; a real source still gets in. Newcomers then take the places of the
+    // sessions silent longest, but never the place of the source that streams,
+    // even when it has been silent longer than they. With the program's signal
+    // set-up, the reader of the comment echo may be gone.
     void sessionCap()
     {
         const QuitOnSignal signalSetUp;
@@ -370,24 +371,25 @@ private Q_SLOTS:
         options.comment_echo = &echo;
         options.max_sessions = 4;
         const quint16 port = startListener(options);
-        SourceClient silent[7], source;
+        SourceClient clients[8], source;
         for (int i = 0; i < 4; ++i)
-            QVERIFY(silent[i].connectTo(port) &&
-                    silent[i].send("SOURCE /s" + QByteArray::number(i) + (i < 3 ? "\n\n" : "")));
+            QVERIFY(clients[i].connectTo(port) &&
+                    clients[i].send("SOURCE /s" + QByteArray::number(i) + (i < 3 ? "\n\n" : "")));
         QTRY_VERIFY(m_log->text().count(": source on /s") == 3 &&
                     m_log->contains("INF\tCreated session 4 (remote peer 127.0.0.1)"));
         QVERIFY(source.connectTo(port) && source.send(request));
         QCOMPARE(source.receive(okReply.size()), okReply);
-        for (int i = 0; i < m_chain.size(); i += 1400) {
-            QVERIFY(source.send(m_chain.mid(i, 1400)));
-            if (i / 1400 + 4 < 7)
-                QVERIFY(silent[i / 1400 + 4].connectTo(port) && silent[i / 1400 + 4].send("S"));
+        QVERIFY(source.send(m_chain.left(m_chain.size() / 2)));
+        QTRY_VERIFY(!m_reports.isEmpty());
+        for (int i = 4; i < 8; ++i) {
+            QVERIFY(clients[i].connectTo(port) && clients[i].send("S"));
+            QTRY_VERIFY(m_log->text().contains("Created session " + QString::number(i + 2)));
         }
+        QVERIFY(source.send(m_chain.mid(m_chain.size() / 2)));
         QTRY_COMPARE(m_reports, m_chainReports);
-        for (int i = 0; i < 7; ++i)
-            QCOMPARE(silent[i].closedByPeer(i < 4 ? 1000 : 0), i < 4);
-        QVERIFY(source.state() == QAbstractSocket::ConnectedState);
-        QCOMPARE(m_log->text().count("dropped for a new connection, too many sessions"), 4);
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(clients[i].closedByPeer(i < 5 ? 1000 : 0), i < 5);
+        QCOMPARE(m_log->text().count("dropped for a new connection, too many sessions"), 5);
         QVERIFY(echo.fail());
         m_thread->stop();
         QVERIFY(source.closedByPeer(2000));
