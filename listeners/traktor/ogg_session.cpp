@@ -489,7 +489,7 @@ void ogg_session::headers_too_large()
 
 void ogg_session::no_comment_header()
 {
-    log_.write("the stream has no Vorbis or Opus comment header", event_log::info, 1);
+    log_.write("the stream has no Vorbis, Opus or FLAC comment header", event_log::info, 1);
 }
 
 void ogg_session::comments(const std::vector<std::string>& texts)
