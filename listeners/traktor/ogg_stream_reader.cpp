@@ -81,15 +81,12 @@ bool startsWith(const ogg_packet& packet, const char* magic, long size)
     return packet.bytes >= size && std::memcmp(packet.packet, magic, std::size_t(size)) == 0;
 }
 
-// The comment texts of an Opus stream's second header packet: "OpusTags", the
-// vendor text and the comments, each text preceded by its length (32 bits,
-// little-endian). False when the packet is not such a header or is cut short.
-bool opusTags(const ogg_packet& packet, std::vector<std::string>& texts)
+// A Vorbis comment list without the Vorbis framing, as Opus and FLAC carry it:
+// the vendor text and the comments, each text preceded by its length (32 bits,
+// little-endian). False when it is cut short.
+bool commentList(const unsigned char* p, const unsigned char* const end,
+                 std::vector<std::string>& texts)
 {
-    if (!startsWith(packet, "OpusTags", 8))
-        return false;
-    const unsigned char* p = packet.packet + 8;
-    const unsigned char* const end = packet.packet + packet.bytes;
     const auto length = [&p, end](std::uint32_t& value) {
         if (end - p < 4)
             return false;
@@ -133,7 +130,7 @@ struct ogg_stream_reader::state
     stream_owner stream;
     bool newStreamExpected = true;
     bool commentsTaken = false;
-    enum class codec { unknown, vorbis, opus } kind = codec::unknown;
+    enum class codec { unknown, vorbis, opus, flac } kind = codec::unknown;
     // The identification header of the current stream was accepted: it is Vorbis or Opus.
     bool identified = false;
     // A page that is not a beginning-of-stream page has arrived since the stream
@@ -165,6 +162,28 @@ struct ogg_stream_reader::state
 
     bool skipAudioPage();
 
+    // Opus has its comments in the second packet ("OpusTags"); FLAC in one of
+    // the metadata blocks that follow its first packet (type 4), the last one
+    // flagged.
+    void takeCommentPacket(const ogg_packet& packet)
+    {
+        const unsigned char* const data = packet.packet;
+        const unsigned char* const end = data + packet.bytes;
+        std::vector<std::string> texts;
+        if (kind == codec::flac && packet.bytes >= 4 && (data[0] & 0x7f) != 4 &&
+            (data[0] & 0x80) == 0)
+            return; // another metadata block, more follow
+        commentsTaken = true;
+        const bool found =
+            kind == codec::opus
+                ? startsWith(packet, "OpusTags", 8) && commentList(data + 8, end, texts)
+                : packet.bytes >= 4 && (data[0] & 0x7f) == 4 && commentList(data + 4, end, texts);
+        if (found)
+            events.comments(texts);
+        else
+            events.no_comment_header();
+    }
+
     void takePacket(ogg_packet& packet)
     {
         if (commentsTaken)
@@ -176,19 +195,21 @@ struct ogg_stream_reader::state
                 kind = codec::opus;
                 identified = true;
                 return;
+            } else if (startsWith(packet,
+                                  "\x7f"
+                                  "FLAC",
+                                  5)) {
+                kind = codec::flac;
+                identified = true;
+                return;
             } else {
                 commentsTaken = true;
                 events.no_comment_header();
                 return;
             }
         }
-        if (kind == codec::opus) {
-            commentsTaken = true;
-            std::vector<std::string> texts;
-            if (opusTags(packet, texts))
-                events.comments(texts);
-            else
-                events.no_comment_header();
+        if (kind != codec::vorbis) {
+            takeCommentPacket(packet);
             return;
         }
         if (vorbis_synthesis_headerin(&vorbis.info, &vorbis.comment, &packet) != 0)
