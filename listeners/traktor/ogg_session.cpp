@@ -136,7 +136,8 @@ void ogg_session::start()
 void ogg_session::take_lines()
 {
     for (;;) {
-        const request_parser::result r = request_.next(pending_.data(), pending_.size());
+        const request_parser::result r =
+            request_.next(pending_.data() + taken_, pending_.size() - taken_);
         switch (r.what) {
         case request_parser::status::need_more: {
             if (!waitingForLine_) {
@@ -144,6 +145,10 @@ void ogg_session::take_lines()
                 deadline_.arm(std::min(clock::now() + options_.read_timeout, handshakeEnd_),
                               [self = shared_from_this()] { self->handle_timeout(); });
             }
+            // The lines taken go only now, so that a head of many short lines is
+            // not moved once per line.
+            pending_.erase(0, taken_);
+            taken_ = 0;
             const std::size_t used = pending_.size();
             pending_.resize(used + handshakeChunk);
             socket_.async_read_some(boost::asio::buffer(&pending_[used], handshakeChunk),
@@ -170,10 +175,12 @@ void ogg_session::take_lines()
             break;
         }
         waitingForLine_ = false;
-        pending_.erase(0, r.consumed);
+        taken_ += r.consumed;
         log_.write("request line: " + loggable_line(r.text), event_log::info, 1);
         if (r.what == request_parser::status::done) {
             deadline_.disarm();
+            pending_.erase(0, taken_);
+            taken_ = 0;
             dispatch();
             return;
         }

@@ -89,8 +89,10 @@ private:
     // When stream data (not the request) last arrived; the clock's start if never.
     clock::time_point lastStreamData_;
     request_parser request_;
-    // Received request bytes not yet taken as lines; then the first stream bytes.
+    // Received request bytes, of which the first taken_ are lines already taken;
+    // after the request, the first stream bytes.
     std::string pending_;
+    std::size_t taken_ = 0;
     // What is being written to the client.
     std::string reply_;
     bool waitingForLine_ = false;
