@@ -20,13 +20,13 @@ int hex_value(char c)
 
 } // namespace
 
-std::string percent_decoded(const std::string& text)
+std::string percent_decoded(const std::string& text, bool plusIsSpace)
 {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '+') {
+        if (c == '+' && plusIsSpace) {
             out += ' ';
         } else if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
                    hex_value(text[i + 2]) >= 0) {

@@ -30,5 +30,6 @@ struct metadata_request
     static metadata_request parse(const std::string& target);
 };
 
-// "%41+b" -> "A b"; a "%" without two hex digits stays as it is.
-std::string percent_decoded(const std::string& text);
+// "%41+b" -> "A b" (in a path "A+b": plusIsSpace false); a "%" without two hex
+// digits stays as it is.
+std::string percent_decoded(const std::string& text, bool plusIsSpace = true);

@@ -225,7 +225,8 @@ void ogg_session::dispatch()
 void ogg_session::start_source()
 {
     const request_head& head = request_.head();
-    const std::string mount = head.target.substr(0, head.target.find('?'));
+    // Metadata requests name the mount percent-decoded.
+    const std::string mount = percent_decoded(head.target.substr(0, head.target.find('?')), false);
     if (head.field("Content-Length") == "0") {
         // libshout first asks whether credentials are needed, with an empty body,
         // and then comes back with them on a new connection.
@@ -284,15 +285,14 @@ void ogg_session::answer_metadata(const metadata_request& request)
     const std::string authorization = request_.head().field("Authorization");
     const std::string track = utf8(request.artist) + " - " + utf8(request.title);
     source_table::update result = sources_->authorize(request.mount, authorization);
-    if (result == source_table::update::reported) {
-        if (request.from_song && request.artist.isEmpty()) {
-            log_.write("no artist in song=" + loggable(utf8(request.title)) + ", not reported",
-                       event_log::info, 1);
-        } else {
-            result = sources_->update_metadata(request.mount, authorization, request.artist,
-                                               request.title);
-        }
+    if (result == source_table::update::reported && request.from_song && request.artist.isEmpty()) {
+        log_.write("no artist in song=" + loggable(utf8(request.title)) + ", not reported",
+                   event_log::info, 1);
+        return reply_and_close(http_reply("200 OK", {}, "text/xml", metadataDone));
     }
+    if (result == source_table::update::reported)
+        result =
+            sources_->update_metadata(request.mount, authorization, request.artist, request.title);
     switch (result) {
     case source_table::update::no_source:
         return refuse("404 Not Found", "no source on " + loggable(request.mount));
