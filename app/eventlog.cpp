@@ -20,7 +20,7 @@ std::int64_t nowSeconds()
 
 // Boost's simple format names the months in English whatever the process
 // locale, so the log reads the same on every desktop.
-std::string local_time_text(std::int64_t time)
+std::string format_local_time(std::int64_t time)
 {
     const std::time_t t = static_cast<std::time_t>(time);
     std::tm local{};
@@ -31,6 +31,19 @@ std::string local_time_text(std::int64_t time)
         // Outside the years 1400 to 9999: a clock gone wrong must not stop the log.
     }
     return std::to_string(time);
+}
+
+// Records come in bursts within one second (a track's lines), and formatting
+// the time is most of the cost of a line.
+const std::string& local_time_text(std::int64_t time)
+{
+    thread_local std::int64_t cachedTime = 0;
+    thread_local std::string cachedText;
+    if (cachedText.empty() || cachedTime != time) {
+        cachedText = format_local_time(time);
+        cachedTime = time;
+    }
+    return cachedText;
 }
 
 } // namespace

@@ -1,7 +1,9 @@
-// Arbitrary request lines and arbitrary stream bytes after the handshake, fed
-// the way a session feeds them. The first byte picks the size of the reads.
+// Arbitrary request heads (with the metadata request's query) and arbitrary
+// stream bytes after the handshake, fed the way a session feeds them. The first
+// byte picks the size of the reads.
+#include "metadata_request.h"
 #include "ogg_stream_reader.h"
-#include "source_request_parser.h"
+#include "request_parser.h"
 #include "track_comments.h"
 
 #include <QString>
@@ -23,6 +25,7 @@ public:
     void stream_started() override { ++open; }
     void stream_ended() override { --open; }
     void headers_too_large() override {}
+    void no_comment_header() override {}
     void comments(const std::vector<std::string>& texts) override
     {
         QStringList list;
@@ -59,13 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     --size;
 
     // Small limits, so that the fuzzer reaches them.
-    source_request_parser parser(64, 512);
+    request_parser parser(64, 512);
     std::string buffered;
     std::size_t offset = 0;
     bool done = false;
     for (;;) {
         const auto r = parser.next(buffered.data(), buffered.size());
-        if (r.what == source_request_parser::status::need_more) {
+        if (r.what == request_parser::status::need_more) {
             if (offset >= size)
                 break;
             const std::size_t n = size - offset < chunk ? size - offset : chunk;
@@ -73,14 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             offset += n;
             continue;
         }
-        if (r.what != source_request_parser::status::line &&
-            r.what != source_request_parser::status::done)
+        if (r.what != request_parser::status::line && r.what != request_parser::status::done)
             break;
         if (r.consumed == 0 || r.consumed > buffered.size())
             __builtin_trap();
         buffered.erase(0, r.consumed);
-        if (r.what == source_request_parser::status::done) {
+        if (r.what == request_parser::status::done) {
             done = true;
+            const metadata_request m = metadata_request::parse(parser.head().target);
+            (void)parser.head().field("Content-Type");
+            if (m.what == metadata_request::verdict::ok && m.mount.empty())
+                __builtin_trap();
             break;
         }
     }

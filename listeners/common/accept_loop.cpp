@@ -4,6 +4,8 @@
 #include <boost/asio/socket_base.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <cctype>
+
 #include <fcntl.h>
 
 namespace {
@@ -25,7 +27,14 @@ template <class Socket> void closeOnExec(Socket& socket)
 
 std::string error_text(const boost::system::error_code& error)
 {
-    return std::string(error.category().name()) + ':' + std::to_string(error.value());
+    std::string text = error.message();
+    if (text.empty())
+        return std::string(error.category().name()) + ':' + std::to_string(error.value());
+    // "Connection reset by peer" reads as part of the sentence it stands in.
+    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+        std::islower(static_cast<unsigned char>(text[1])))
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 accept_loop::accept_loop(boost::asio::io_context& service,

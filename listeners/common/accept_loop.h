@@ -38,5 +38,6 @@ private:
     unsigned short port_ = 0;
 };
 
-// "category:value", the form every error takes in the event log.
+// The error as the event log says it: its text ("connection reset by peer"), or
+// "category:value" for an error that has none.
 std::string error_text(const boost::system::error_code& error);

@@ -2,38 +2,32 @@
 
 #include "eventlog.h"
 
-#include <algorithm>
 #include <cstdio>
 
 session_log::~session_log()
 {
-    for (const line& l : recent_)
-        flush(l);
+    flush();
 }
 
 void session_log::write(const std::string& text, int severity, int level)
 {
-    const auto seen = std::find_if(recent_.begin(), recent_.end(), [&](const line& l) {
-        return l.severity == severity && l.text == text;
-    });
-    if (seen != recent_.end()) {
-        ++seen->repeats;
-        std::rotate(recent_.begin(), seen, seen + 1);
+    if (severity == lastSeverity_ && text == last_) {
+        ++repeats_;
         return;
     }
+    flush();
     event_log::write(prefix_ + text, severity, level);
-    if (recent_.size() == window) {
-        flush(recent_.back());
-        recent_.pop_back();
-    }
-    recent_.insert(recent_.begin(), line{text, severity, level, 0});
+    last_ = text;
+    lastSeverity_ = severity;
+    lastLevel_ = level;
 }
 
-void session_log::flush(const line& l) const
+void session_log::flush()
 {
-    if (l.repeats > 0)
-        event_log::write(prefix_ + l.text + " (" + std::to_string(l.repeats) + " more times)",
-                         l.severity, l.level);
+    if (repeats_ > 0)
+        event_log::write(prefix_ + last_ + " (" + std::to_string(repeats_) + " more times)",
+                         lastSeverity_, lastLevel_);
+    repeats_ = 0;
 }
 
 std::string printable(const std::string& text)

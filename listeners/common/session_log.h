@@ -1,13 +1,12 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
-#include <vector>
 
-// The event log lines of one session (or connection). A line equal to one of
-// the last few different lines is counted instead of written again; the count
-// follows when the line drops out of that window or the session ends. A peer
-// that repeats itself therefore cannot fill the disk through the log.
+// The event log lines of one session (or connection). A line equal to the one
+// just before it is counted instead of written again; the count follows with the
+// next different line or when the session ends. A peer that repeats itself
+// therefore cannot fill the disk through the log, while lines that come in turn
+// (a track's start and end) are all written.
 class session_log
 {
 public:
@@ -20,20 +19,14 @@ public:
     void write(const std::string& text, int severity, int level);
 
 private:
-    struct line
-    {
-        std::string text;
-        int severity;
-        int level;
-        unsigned long repeats;
-    };
-    static constexpr std::size_t window = 8;
-
-    void flush(const line& l) const;
+    void flush();
 
     std::string prefix_;
-    // Most recently written or repeated first.
-    std::vector<line> recent_;
+    // The last line written, and how often it came again since.
+    std::string last_;
+    int lastSeverity_ = -1;
+    int lastLevel_ = 0;
+    unsigned long repeats_ = 0;
 };
 
 // Control characters of peer-supplied text as \xNN, so that a text can never

@@ -2,16 +2,18 @@
 
 #include "eventlog.h"
 #include "ogg_session.h"
+#include "source_table.h"
 
 #include <algorithm>
 
 ogg_server::ogg_server(Messanger* hub, boost::asio::io_context& service,
                        const boost::asio::ip::tcp::endpoint& endpoint, ogg_server_options options)
-    : hub_(hub), options_(std::move(options)),
+    : options_(std::move(options)),
+      sources_(std::make_shared<source_table>(hub, options_.duplicate_window)),
       acceptor_(
           service, endpoint, options_.accept_retry_pause,
           [](const boost::system::error_code& error) {
-              event_log::write("Error accepting connection (" + error_text(error) + ")",
+              event_log::write("Error accepting connection (" + error_text(error) + "), retrying",
                                event_log::error, 1);
           },
           [this](boost::asio::ip::tcp::socket socket) { handle_accept(std::move(socket)); })
@@ -36,18 +38,18 @@ void ogg_server::handle_accept(boost::asio::ip::tcp::socket socket)
                      event_log::info, 1);
     if (!make_room()) {
         event_log::write("Session " + std::to_string(number) + ": refused, " +
-                             std::to_string(sessions_.size()) + " sessions are streaming",
+                             std::to_string(sessions_.size()) + " sources are streaming",
                          event_log::warning, 1);
         return;
     }
-    auto session = std::make_shared<ogg_session>(std::move(socket), number, hub_, options_);
+    auto session = std::make_shared<ogg_session>(std::move(socket), number, sources_, options_);
     sessions_.push_back(session);
     session->start();
 }
 
-// Silent or trickling clients must not lock the real source out: at the cap the
-// oldest session that has not finished its handshake gives way. Sessions that
-// stream are never dropped for a newcomer.
+// Clients that stay silent or trickle must not lock a real source out: at the
+// cap the session silent longest gives way, but never a source that is
+// streaming right now.
 bool ogg_server::make_room()
 {
     sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
@@ -55,13 +57,21 @@ bool ogg_server::make_room()
                     sessions_.end());
     if (sessions_.size() < options_.max_sessions)
         return true;
+    const ogg_session::clock::time_point recent = ogg_session::clock::now() - options_.active_grace;
+    auto victim = sessions_.end();
+    std::shared_ptr<ogg_session> chosen;
     for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-        const std::shared_ptr<ogg_session> session = it->lock();
-        if (session && session->handshaking()) {
-            session->drop("dropped for a new connection, too many sessions");
-            sessions_.erase(it);
-            return true;
+        std::shared_ptr<ogg_session> session = it->lock();
+        if (!session || session->streamed_since(recent))
+            continue;
+        if (!chosen || session->last_data() < chosen->last_data()) {
+            chosen = std::move(session);
+            victim = it;
         }
     }
-    return false;
+    if (!chosen)
+        return false;
+    chosen->drop("dropped for a new connection, too many sessions");
+    sessions_.erase(victim);
+    return true;
 }

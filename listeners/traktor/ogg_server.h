@@ -13,10 +13,11 @@
 
 class Messanger;
 class ogg_session;
+class source_table;
 
-// The Traktor source server: accepts source clients on one TCP endpoint and
-// gives every connection its own numbered session, at most max_sessions at once.
-// All its work runs on the thread that runs the I/O service.
+// The broadcast source server: accepts source and metadata clients on one TCP
+// endpoint and gives every connection its own numbered session, at most
+// max_sessions at once. All its work runs on the thread that runs the I/O service.
 class ogg_server : private boost::noncopyable
 {
 public:
@@ -32,10 +33,11 @@ private:
     void handle_accept(boost::asio::ip::tcp::socket socket);
     bool make_room();
 
-    Messanger* hub_;
     ogg_server_options options_;
+    // Shared with the sessions, which may outlive the server in a stopped service.
+    std::shared_ptr<source_table> sources_;
     std::uint32_t nextSession_ = 1;
-    // The live sessions, oldest first; a session is kept alive by its own operations.
+    // The live sessions; a session is kept alive by its own operations.
     std::deque<std::weak_ptr<ogg_session>> sessions_;
     accept_loop acceptor_;
 };

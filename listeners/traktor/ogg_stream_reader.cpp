@@ -3,6 +3,7 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -75,6 +76,44 @@ public:
     bool live = false;
 };
 
+bool startsWith(const ogg_packet& packet, const char* magic, long size)
+{
+    return packet.bytes >= size && std::memcmp(packet.packet, magic, std::size_t(size)) == 0;
+}
+
+// A Vorbis comment list without the Vorbis framing, as Opus and FLAC carry it:
+// the vendor text and the comments, each text preceded by its length (32 bits,
+// little-endian). False when it is cut short.
+bool commentList(const unsigned char* p, const unsigned char* const end,
+                 std::vector<std::string>& texts)
+{
+    const auto length = [&p, end](std::uint32_t& value) {
+        if (end - p < 4)
+            return false;
+        value = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                std::uint32_t(p[3]) << 24;
+        p += 4;
+        return value <= std::uint32_t(end - p);
+    };
+    std::uint32_t vendor = 0;
+    std::uint32_t count = 0;
+    if (!length(vendor))
+        return false;
+    p += vendor;
+    // Every comment takes four bytes at least: a count past the packet's end is
+    // refused before any text is kept.
+    if (!length(count))
+        return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t size = 0;
+        if (!length(size))
+            return false;
+        texts.emplace_back(reinterpret_cast<const char*>(p), size);
+        p += size;
+    }
+    return true;
+}
+
 } // namespace
 
 struct ogg_stream_reader::state
@@ -91,7 +130,8 @@ struct ogg_stream_reader::state
     stream_owner stream;
     bool newStreamExpected = true;
     bool commentsTaken = false;
-    // The identification header of the current stream was accepted: it is Vorbis.
+    enum class codec { unknown, vorbis, opus, flac } kind = codec::unknown;
+    // The identification header of the current stream was accepted: it is Vorbis or Opus.
     bool identified = false;
     // A page that is not a beginning-of-stream page has arrived since the stream
     // started: the group of BOS pages that opens a multiplexed stream is over.
@@ -103,6 +143,7 @@ struct ogg_stream_reader::state
         vorbis.init();
         newStreamExpected = false;
         commentsTaken = false;
+        kind = codec::unknown;
         identified = false;
         pastBosPages = false;
         headerBytes = 0;
@@ -119,10 +160,58 @@ struct ogg_stream_reader::state
         pastBosPages = false;
     }
 
+    bool skipAudioPage();
+
+    // Opus has its comments in the second packet ("OpusTags"); FLAC in one of
+    // the metadata blocks that follow its first packet (type 4), the last one
+    // flagged.
+    void takeCommentPacket(const ogg_packet& packet)
+    {
+        const unsigned char* const data = packet.packet;
+        const unsigned char* const end = data + packet.bytes;
+        std::vector<std::string> texts;
+        if (kind == codec::flac && packet.bytes >= 4 && (data[0] & 0x7f) != 4 &&
+            (data[0] & 0x80) == 0)
+            return; // another metadata block, more follow
+        commentsTaken = true;
+        const bool found =
+            kind == codec::opus
+                ? startsWith(packet, "OpusTags", 8) && commentList(data + 8, end, texts)
+                : packet.bytes >= 4 && (data[0] & 0x7f) == 4 && commentList(data + 4, end, texts);
+        if (found)
+            events.comments(texts);
+        else
+            events.no_comment_header();
+    }
+
     void takePacket(ogg_packet& packet)
     {
         if (commentsTaken)
             return; // audio: dropped without decoding
+        if (kind == codec::unknown) {
+            if (startsWith(packet, "\x01vorbis", 7)) {
+                kind = codec::vorbis;
+            } else if (startsWith(packet, "OpusHead", 8)) {
+                kind = codec::opus;
+                identified = true;
+                return;
+            } else if (startsWith(packet,
+                                  "\x7f"
+                                  "FLAC",
+                                  5)) {
+                kind = codec::flac;
+                identified = true;
+                return;
+            } else {
+                commentsTaken = true;
+                events.no_comment_header();
+                return;
+            }
+        }
+        if (kind != codec::vorbis) {
+            takeCommentPacket(packet);
+            return;
+        }
         if (vorbis_synthesis_headerin(&vorbis.info, &vorbis.comment, &packet) != 0)
             return; // not a header this stream expects
         if (vorbis.comment.vendor == nullptr) {
@@ -203,11 +292,40 @@ char* ogg_stream_reader::prepare(std::size_t size)
     return buffer;
 }
 
+// Once a stream's comments are in, its audio pages matter only as page
+// boundaries: a complete page that neither begins nor ends a stream is passed
+// over without the page assembler's checksum, which costs more than all the
+// rest. A page whose length is damaged leaves no page header where the next
+// should begin, and the checked way takes over; every page that begins or ends
+// a stream is checked.
+bool ogg_stream_reader::state::skipAudioPage()
+{
+    ogg_sync_state& s = sync.s;
+    if (!commentsTaken || newStreamExpected || s.unsynced != 0 || s.headerbytes != 0 ||
+        s.bodybytes != 0)
+        return false;
+    const unsigned char* page = s.data + s.returned;
+    const long available = long(s.fill) - long(s.returned);
+    if (available < 27 || std::memcmp(page, "OggS", 4) != 0 || page[4] != 0 ||
+        (page[5] & 0x06) != 0 || available < 27 + long(page[26]))
+        return false;
+    long size = 27 + long(page[26]);
+    for (int i = 0; i < page[26]; ++i)
+        size += page[27 + i];
+    if (available < size)
+        return false;
+    s.returned += int(size);
+    pastBosPages = true;
+    return true;
+}
+
 void ogg_stream_reader::commit(std::size_t size)
 {
     ogg_sync_wrote(&d->sync.s, static_cast<long>(size));
     ogg_page page;
     for (;;) {
+        if (d->skipAudioPage())
+            continue;
         const int result = ogg_sync_pageout(&d->sync.s, &page);
         if (result == 0)
             return;

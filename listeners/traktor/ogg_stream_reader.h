@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-// Reads a live Ogg/Vorbis broadcast without decoding audio: it assembles pages
-// and packets, passes the header packets of every logical stream to the Vorbis
-// header reader and announces the comment texts once per stream. It knows
-// nothing of sockets; the session hands it whatever bytes arrived.
+// Reads a live Ogg broadcast without decoding audio: it assembles pages and
+// packets, reads the header packets of every logical stream (Vorbis through the
+// Vorbis header reader, Opus and FLAC by their own layout) and announces the
+// comment texts once per stream. It knows nothing of sockets; the session hands it
+// whatever bytes arrived.
 class ogg_stream_reader
 {
 public:
@@ -26,6 +27,10 @@ public:
         // The current stream's header pages passed maxHeaderBytes: its comments
         // are given up.
         virtual void headers_too_large() = 0;
+        // The current stream began with no Vorbis, Opus or FLAC header (another
+        // codec, or a stream joined in its middle), or its comment header is
+        // damaged: it has no comments to read.
+        virtual void no_comment_header() = 0;
     };
 
     // Keeps at most maxHeaderBytes of one stream's pages while its headers are read,

@@ -2,14 +2,19 @@
 
 track_comments track_comments::from(const QStringList& texts)
 {
-    static const QString artistMarker = QStringLiteral("ARTIST=");
-    static const QString titleMarker = QStringLiteral("TITLE=");
     track_comments track;
     for (const QString& text : texts) {
-        if (text.contains(artistMarker, Qt::CaseSensitive))
-            track.artist = QString(text).remove(artistMarker, Qt::CaseSensitive);
-        else if (text.contains(titleMarker, Qt::CaseSensitive))
-            track.title = QString(text).remove(titleMarker, Qt::CaseSensitive);
+        const int equals = text.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QStringRef name = text.leftRef(equals);
+        QString* field = nullptr;
+        if (name.compare(QLatin1String("ARTIST"), Qt::CaseInsensitive) == 0)
+            field = &track.artist;
+        else if (name.compare(QLatin1String("TITLE"), Qt::CaseInsensitive) == 0)
+            field = &track.title;
+        if (field != nullptr && field->isEmpty())
+            *field = text.mid(equals + 1);
     }
     return track;
 }

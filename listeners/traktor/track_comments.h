@@ -3,15 +3,16 @@
 #include <QString>
 #include <QStringList>
 
-// Artist and title as the DJ software writes them into a stream's comment header.
+// Artist and title as a stream's comment header (Vorbis or Opus) carries them.
 struct track_comments
 {
     QString artist;
     QString title;
 
-    // The markers are searched anywhere in a text and case-sensitively, and every
-    // occurrence is removed: "ALBUMARTIST=X" yields the artist "ALBUMX". A text with
-    // both markers counts as an artist text; a later match replaces an earlier one.
+    // A comment is NAME=value; the name is matched whole and in any case, so
+    // "artist=" counts and "ALBUMARTIST=" does not. Of several fields of one
+    // name the first with a value counts: a tagger that lists several artists
+    // puts the main one first.
     static track_comments from(const QStringList& texts);
 
     // Something worth reporting: an artist or a title.

@@ -316,6 +316,31 @@ private Q_SLOTS:
         };
         QVERIFY(shape("red") != shape("green")); // not the colour alone
     }
+
+    // A 1 MB line is shown shortened, and only once the window is shown; a burst
+    // of tracks is drawn a few times only, newest four first; a port change
+    // keeps the history.
+    void trackView()
+    {
+        MainDlg window;
+        const QPlainTextEdit* view = window.form().plainTextEditTrackInfo;
+        QSignalSpy redraws(view, &QPlainTextEdit::textChanged);
+        window.showSongMetaDataOnScreen(QString(1 << 20, 'A'), "Long");
+        QCoreApplication::processEvents();
+        QCOMPARE(view->toPlainText(), QString());
+        window.show();
+        QTRY_COMPARE(view->toPlainText(), QString(299, 'A') + QChar(0x2026));
+        for (int i = 1; i <= 50; ++i)
+            window.showSongMetaDataOnScreen(QString::number(i), "T");
+        QTRY_COMPARE(view->toPlainText(), "50 - T\n49 - T\n48 - T\n47 - T");
+        QVERIFY2(redraws.count() <= 3, qPrintable(QString::number(redraws.count())));
+        // A port change empties the view only: the next track brings the others back.
+        window.preferences()->icecastPortSpBox->setValue(freePort());
+        window.saveSettings();
+        QCOMPARE(view->toPlainText(), QString());
+        window.showSongMetaDataOnScreen("51", "T");
+        QTRY_COMPARE(view->toPlainText(), "51 - T\n50 - T\n49 - T\n48 - T");
+    }
 };
 
 FENK_TEST_MAIN(TestMainWindow)
