@@ -36,14 +36,18 @@ ListenerControl::Config ListenerControl::Config::from(const ApplicationSettings&
                                                       const AdvancedSettings& advanced,
                                                       const QString& seratoSessionDirectory)
 {
-    return {settings.icecastPort(), settings.abletonPort(), advanced.listenAddress().toStdString(),
-            QDir(seratoSessionDirectory), settings.masterClip()};
+    return {settings.icecastPort(),
+            settings.abletonPort(),
+            advanced.listenAddress().toStdString(),
+            QDir(seratoSessionDirectory),
+            settings.masterClip(),
+            settings.seratoListenerActive()};
 }
 
 ListenerControl::ListenerControl(const Config& config, StatusModel* status, QObject* parent)
     : QObject(parent), m_status(status), m_listenAddress(config.listenAddress),
       m_serato(std::make_unique<SeratoFileParser>(config.seratoSessionDirectory)),
-      m_oscShown(config.oscShown)
+      m_oscShown(config.oscShown), m_seratoEnabled(config.seratoEnabled)
 {
     m_oggState.port = config.broadcastPort;
     m_oscState.port = config.oscPort;

@@ -39,6 +39,8 @@ public:
         QDir seratoSessionDirectory;
         // Whether the OSC line of the Preferences summary is shown ("Master Clip").
         bool oscShown = false;
+        // The Serato listener's switch.
+        bool seratoEnabled = true;
 
         // The stored ports and switches, and the deployment's listen address.
         static Config from(const ApplicationSettings& settings, const AdvancedSettings& advanced,

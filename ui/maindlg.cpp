@@ -54,7 +54,6 @@ MainDlg::MainDlg(QWidget* parent)
         new ListenerControl(ListenerControl::Config::from(appSettings, advanced,
                                                           prefsDlg->seratoSessionDirectory->text()),
                             &status, this);
-    listeners->setSeratoEnabled(appSettings.seratoListenerActive());
 
     webService = new WebServiceClient(networkManager, advanced.serviceHost(), this);
     if (!advanced.extraCaCertificates().isEmpty())
