@@ -103,3 +103,14 @@ void SetHistoryFile::setStopped(const SetController& set)
             Q_EMIT exportFailed(error);
     });
 }
+
+void SetHistoryFile::exportNow(const SetController& set, std::function<void(QString)> done)
+{
+    m_worker.post([base = m_basePath, start = set.startTime(), tracks = set.history(),
+                   done = std::move(done)] {
+        QString error = QStringLiteral("no set has been played yet");
+        if (!base.isEmpty() && SetExport::writeFiles(base, start, tracks, &error))
+            error.clear();
+        done(error);
+    });
+}
