@@ -176,7 +176,7 @@ void SetFilesControls::showExported(const QString& basePath, int tracks)
             base.path());
 }
 
-// Not modal to the desktop: the DJ plays on while it is open.
+// Not modal: the window's Start/Stop stays at hand while it is open.
 void SetFilesControls::showBox(const QString& text, const QString& folder)
 {
     auto* box = new QMessageBox(folder.isEmpty() ? QMessageBox::Warning : QMessageBox::Information,
@@ -187,5 +187,6 @@ void SetFilesControls::showBox(const QString& text, const QString& folder)
         connect(open, &QPushButton::clicked, box,
                 [folder] { desktop::open(QUrl::fromLocalFile(folder)); });
     }
-    box->open();
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
