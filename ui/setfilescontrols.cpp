@@ -8,6 +8,7 @@
 #include "setfiles.h"
 #include "statusmodel.h"
 #include "statusview.h"
+#include "tracklistoutput.h"
 #include "tray.h"
 #include "windowmenu.h"
 
@@ -79,7 +80,9 @@ SetFilesControls::SetFilesControls(SetController& set, StatusModel& status,
                                    const TrackListOutput& trackList, WindowMenu& menu, Tray& tray,
                                    PrefsDlg& prefs, QWidget* window)
     : m_set(set), m_status(status), m_window(window), m_prefs(&prefs),
-      m_files(std::make_unique<SetFiles>(set, status, trackList, EventLogFile::defaultFolder())),
+      m_files(std::make_unique<SetFiles>(
+          set, status, trackList.folder(), [&trackList] { return trackList.filePath(); },
+          EventLogFile::defaultFolder())),
       m_box(new OverlayPrefsBox(prefs.mainTab))
 {
     // Below the tracklist buttons, above the tab's closing spacer.

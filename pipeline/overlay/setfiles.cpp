@@ -2,18 +2,18 @@
 
 #include "setcontroller.h"
 #include "statusmodel.h"
-#include "tracklistoutput.h"
 
 #include <QFileInfo>
 
-SetFiles::SetFiles(SetController& set, StatusModel& status, const TrackListOutput& trackList,
-                   const QString& dataFolder, QObject* parent)
-    : QObject(parent), m_set(&set), m_status(status), m_history(trackList.folder()),
+SetFiles::SetFiles(SetController& set, StatusModel& status, const QString& trackListFolder,
+                   std::function<QString()> trackListPath, const QString& dataFolder,
+                   QObject* parent)
+    : QObject(parent), m_set(&set), m_status(status), m_history(trackListFolder),
       m_nowPlaying(dataFolder), m_overlay(dataFolder)
 {
     // The tracklist was told of the start first: its name, " (2)" and all, is known.
-    m_history.setBasePathSource([&trackList] {
-        QString path = trackList.filePath();
+    m_history.setBasePathSource([trackListPath = std::move(trackListPath)] {
+        QString path = trackListPath();
         path.chop(QStringLiteral(".xml").size());
         return path;
     });
@@ -68,17 +68,20 @@ void SetFiles::exportSet()
     const int tracks = m_set->history().size();
     const QString basePath = m_history.basePath();
     m_history.exportNow(*m_set, [this, tracks, basePath](const QString& error) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, tracks, basePath, error] {
-                showExport(basePath, error);
-                if (error.isEmpty())
-                    Q_EMIT exportedByHand(basePath, tracks);
-                else
-                    Q_EMIT exportByHandFailed(error);
-            },
-            Qt::QueuedConnection);
+        // By name: the arguments cross in Qt's own copies, as a queued signal's do.
+        QMetaObject::invokeMethod(this, "exportWritten", Qt::QueuedConnection,
+                                  Q_ARG(QString, basePath), Q_ARG(int, tracks),
+                                  Q_ARG(QString, error));
     });
+}
+
+void SetFiles::exportWritten(const QString& basePath, int tracks, const QString& error)
+{
+    showExport(basePath, error);
+    if (error.isEmpty())
+        Q_EMIT exportedByHand(basePath, tracks);
+    else
+        Q_EMIT exportByHandFailed(error);
 }
 
 void SetFiles::showExport(const QString& basePath, const QString& error)

@@ -9,9 +9,10 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 class SetController;
 class StatusModel;
-class TrackListOutput;
 
 // What a set leaves beside its tracklist and shows to streaming software: the
 // history with its exports, the now-playing file and the overlay server, added
@@ -23,10 +24,12 @@ class SetFiles : public QObject
 {
     Q_OBJECT
 public:
-    // dataFolder: FENK's data folder (nowplaying.txt, a user's overlay.html).
-    // Nothing listens before apply().
-    SetFiles(SetController& set, StatusModel& status, const TrackListOutput& trackList,
-             const QString& dataFolder, QObject* parent = nullptr);
+    // trackListPath: the running set's tracklist file ("<folder>/<name>.xml"), asked
+    // when a set starts; its folder holds the tracklists. dataFolder: FENK's data
+    // folder (nowplaying.txt, a user's overlay.html). Nothing listens before apply().
+    SetFiles(SetController& set, StatusModel& status, const QString& trackListFolder,
+             std::function<QString()> trackListPath, const QString& dataFolder,
+             QObject* parent = nullptr);
     ~SetFiles() override;
 
     static QString overlayKey() { return QStringLiteral("overlay"); }
@@ -50,6 +53,8 @@ Q_SIGNALS:
     void exportByHandFailed(QString error);
 
 private:
+    // exportSet's outcome, called from the writer's thread.
+    Q_INVOKABLE void exportWritten(const QString& basePath, int tracks, const QString& error);
     void showExport(const QString& basePath, const QString& error);
 
     QPointer<SetController> m_set;

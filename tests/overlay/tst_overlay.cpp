@@ -8,7 +8,6 @@
 #include "setfiles.h"
 #include "sethistoryfile.h"
 #include "statusmodel.h"
-#include "tracklistoutput.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -209,10 +208,9 @@ private Q_SLOTS:
         StatusModel status;
         const QString blocked = m_dir.filePath("blocked");
         QVERIFY(writeFile(blocked, "a file where the folder should be"));
-        TrackListOutput trackList(blocked, "www.fenk.example", &status);
         m_set.stop();
-        m_set.addOutput(&trackList);
-        SetFiles files(m_set, status, trackList, m_dir.path());
+        SetFiles files(
+            m_set, status, blocked, [&] { return blocked + "/set.xml"; }, m_dir.path());
         OverlaySettings settings;
         settings.port = squatter.serverPort();
         settings.hidePattern = "secret";
@@ -224,7 +222,8 @@ private Q_SLOTS:
         play(Track::broadcast("Ann", "Top Secret", "/live.ogg", t0.addSecs(1)));
         files.nowPlaying().waitForWrites();
         QCOMPARE(readFile(files.nowPlaying().path()), QByteArray());
-        QTRY_VERIFY(status.text("setfiles").startsWith("NOT WRITTEN \u2014 " + blocked + "/"));
+        QTRY_COMPARE(status.text("setfiles"),
+                     "NOT WRITTEN \u2014 " + blocked + "/set.history.jsonl: Not a directory");
         QSignalSpy failed(&files, &SetFiles::exportByHandFailed);
         files.exportSet();
         QVERIFY(failed.wait());
@@ -232,7 +231,6 @@ private Q_SLOTS:
         m_set.stop();
         m_set.start();
         QCOMPARE(status.text("setfiles"), QString());
-        m_set.removeOutput(&trackList);
     }
 
     void requests_data()
