@@ -1,7 +1,6 @@
 // The main window: tray and preferences handling, and the track pipeline's
 // wiring against the real listeners' hubs and a local HTTPS web service.
 #include "desktop.h"
-#include "eventlogfile.h"
 #include "fakewebservice.h"
 #include "fenktestconfig.h"
 #include "files.h"
@@ -322,9 +321,8 @@ private Q_SLOTS:
         QVERIFY(shape("red") != shape("green")); // not the colour alone
     }
 
-    // Closing Preferences moves the overlay to a new port; Export set… and Copy tracklist,
-    // from the menu bar and the tray, for the running set and after Stop for the last; the
-    // exports of a second set in the same second.
+    // Closing Preferences moves the overlay; Export set… and Copy tracklist from the menu bar
+    // and the tray, during a set and after Stop; a second set in the same second has its own.
     void setFiles()
     {
         MainDlg window;
@@ -333,13 +331,12 @@ private Q_SLOTS:
         const auto line = [&](const char* key) { return window.statusModel().text(key); };
         const QString port = QString::number(freePort());
         QSettings().setValue("overlay/Port", port);
-        window.prefsDlgShow();
         window.preferences()->close();
         QTRY_COMPARE(line("overlay"), "listening \u2014 port " + port);
         box.addressBtn->click();
         QCOMPARE(clipboard.text(), "http://127.0.0.1:" + port + "/");
         QCOMPARE(box.nowPlayingLbl->fullText(),
-                 QDir::toNativeSeparators(EventLogFile::defaultFolder() + "/nowplaying.txt"));
+                 QDir::toNativeSeparators(window.setFilesControls()->files().nowPlaying().path()));
         const QDateTime t0 = QDateTime::currentDateTime();
         SetController& set = window.setController();
         set.setClock([t0] { return t0; });
