@@ -9,6 +9,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+namespace {
+// The set's tracks for the writer, in a vector of their own: one shared with the
+// GUI thread is changed in place there (a new set clears it) as soon as the
+// writer has let go of it, and the sharing's check is not ordered with the
+// writer's last read.
+QVector<Track> unshared(const QVector<Track>& tracks)
+{
+    return QVector<Track>(tracks.cbegin(), tracks.cend());
+}
+} // namespace
+
 struct SetHistoryFile::Writer
 {
     QFile file;
@@ -86,7 +97,7 @@ void SetHistoryFile::trackPlayed(const Track& track, const SetController& set)
 void SetHistoryFile::setStopped(const SetController& set)
 {
     m_worker.post([this, writer = m_writer, base = m_basePath, start = set.startTime(),
-                   tracks = set.history()] {
+                   tracks = unshared(set.history())] {
         if (!writer->pending.isEmpty() &&
             (writer->file.isOpen() ||
              writer->file.open(QIODevice::WriteOnly | QIODevice::Append))) {
@@ -101,5 +112,16 @@ void SetHistoryFile::setStopped(const SetController& set)
             Q_EMIT exported(base);
         else
             Q_EMIT exportFailed(error);
+    });
+}
+
+void SetHistoryFile::exportNow(const SetController& set, std::function<void(QString)> done)
+{
+    m_worker.post([base = m_basePath, start = set.startTime(), tracks = unshared(set.history()),
+                   done = std::move(done)] {
+        QString error = QStringLiteral("no set has been played yet");
+        if (!base.isEmpty() && SetExport::writeFiles(base, start, tracks, &error))
+            error.clear();
+        done(error);
     });
 }

@@ -49,6 +49,12 @@ public:
     void trackPlayed(const Track& track, const SetController& set) override;
     void setStopped(const SetController& set) override;
 
+    // Writes the exports of the running set so far, or of the last one, after
+    // every line handed over before, so they never overtake the exports Stop
+    // writes. done runs on the writer's thread with the reason they were not
+    // written, empty when all three were.
+    void exportNow(const SetController& set, std::function<void(QString error)> done);
+
     // Returns once every write handed over so far is done.
     void waitForWrites() { m_worker.wait(); }
 

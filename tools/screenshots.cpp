@@ -1,12 +1,17 @@
 // Renders the main window with its menu, the status area during a set, the tray
-// menu and each preferences tab to PNG files, for the README. Run it through
+// menu and each preferences tab to PNG files, for the README, and the overlay page
+// over a dark and a light scene as headless Chromium shows it. Run it through
 // scripts/screenshots (under Xvfb) with a throw-away HOME.
+#include "freeport.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
 #include "messanger.h"
 #include "offlinetwitter.h"
 #include "oscthread.h"
+#include "overlayshots.h"
 #include "prefsdlg.h"
+#include "setfiles.h"
+#include "setfilescontrols.h"
 #include "statusview.h"
 #include "windowmenu.h"
 
@@ -16,6 +21,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <cstdio>
@@ -37,6 +43,12 @@ int main(int argc, char* argv[])
     QSettings().setValue(QStringLiteral("advanced/ServiceHost"), QStringLiteral("127.0.0.1:1"));
     QSettings().setValue(QStringLiteral("CheckForUpdate"), false);
     QDir().mkpath(ApplicationSettings::defaultSessionDir());
+    // The usual overlay port, unless something on this machine holds it.
+    QTcpServer probe;
+    const bool usual = probe.listen(QHostAddress::LocalHost, OverlaySettings::defaultPort);
+    probe.close();
+    QSettings().setValue(QStringLiteral("overlay/Port"),
+                         usual ? int(OverlaySettings::defaultPort) : int(freePort()));
 
     MainDlg window;
     // Wide enough for the status lines.
@@ -102,9 +114,10 @@ int main(int argc, char* argv[])
             if (prefs->grab().save(file))
                 ++written;
         }
+        written += renderOverlayScenes(window.setFilesControls()->files().overlay().address(), out);
         QCoreApplication::quit();
     });
     app.exec();
     std::printf("%d screenshots written to %s\n", written, qPrintable(out));
-    return written == 7 ? 0 : 1;
+    return written == 9 ? 0 : 1;
 }

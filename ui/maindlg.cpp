@@ -9,6 +9,7 @@
 #include "prefsfields.h"
 #include "quitsequence.h"
 #include "servicechecks.h"
+#include "setfilescontrols.h"
 #include "tracklistcontrols.h"
 #include "tracklistoutput.h"
 #include "trackview.h"
@@ -83,6 +84,9 @@ MainDlg::MainDlg(QWidget* parent)
                                                                reports.get(), trackList})
         set.addOutput(output);
     set.setLocation(ui.locationEdit->text());
+    // The set's history, exports, now-playing file and overlay, after the tracklist.
+    setFiles =
+        std::make_unique<SetFilesControls>(set, status, *trackList, *menu, *tray, *prefsDlg, this);
 
     trackListControls = new TrackListControls(*trackList, *prefsDlg, *serviceChecks, this);
     ui.statusView->setModel(&status);

@@ -24,6 +24,7 @@ class TwitterControls;
 class WindowMenu;
 class SeratoFileParser;
 class ServiceChecks;
+class SetFilesControls;
 class TrackListControls;
 class TrackListOutput;
 class TrackView;
@@ -64,6 +65,7 @@ public:
     SetController& setController() { return set; }
     StatusModel& statusModel() { return status; }
     TrackListOutput* trackListOutput() const { return trackList; }
+    SetFilesControls* setFilesControls() const { return setFiles.get(); }
     bool isStarted() const { return set.isStarted(); }
     QString currentTrackListFile() const;
 
@@ -151,4 +153,6 @@ private:
     std::unique_ptr<WebServiceOutput> reports;
     TrackListOutput* trackList = nullptr;
     TrackListControls* trackListControls = nullptr;
+    // After the tracklist; goes before the set and the status it reports to.
+    std::unique_ptr<SetFilesControls> setFiles;
 };

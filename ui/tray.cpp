@@ -8,6 +8,8 @@
 Tray::Tray(QObject* parent)
     : QObject(parent), tweetTrackAction(new QAction(tr("Tweet track"), this)),
       startStopAction(new QAction(tr("Start"), this)),
+      exportSetAction(new QAction(tr("Export set\u2026"), this)),
+      copyTrackListAction(new QAction(tr("Copy tracklist"), this)),
       preferencesAction(new QAction(tr("Preferences"), this)),
       openEventLogAction(new QAction(tr("Open event log"), this)),
       openTrackListFolderAction(new QAction(tr("Open tracklist folder"), this)),
@@ -16,6 +18,8 @@ Tray::Tray(QObject* parent)
 {
     m_menu->addAction(tweetTrackAction);
     m_menu->addAction(startStopAction);
+    m_menu->addAction(exportSetAction);
+    m_menu->addAction(copyTrackListAction);
     m_menu->addAction(preferencesAction);
     m_menu->addAction(openEventLogAction);
     m_menu->addAction(openTrackListFolderAction);

@@ -28,6 +28,8 @@ public:
 
     QAction* const tweetTrackAction;
     QAction* const startStopAction;
+    QAction* const exportSetAction;
+    QAction* const copyTrackListAction;
     QAction* const preferencesAction;
     QAction* const openEventLogAction;
     QAction* const openTrackListFolderAction;

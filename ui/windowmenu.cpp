@@ -9,6 +9,8 @@
 
 WindowMenu::WindowMenu(QWidget* window)
     : QObject(window), startStopAction(new QAction(tr("Start"), this)),
+      exportSetAction(new QAction(tr("Export set\u2026"), this)),
+      copyTrackListAction(new QAction(tr("Copy tracklist"), this)),
       preferencesAction(new QAction(tr("Preferences\u2026"), this)),
       openTrackListFolderAction(new QAction(tr("Open tracklist folder"), this)),
       openEventLogAction(new QAction(tr("Open event log"), this)),
@@ -23,6 +25,8 @@ WindowMenu::WindowMenu(QWidget* window)
 
     QMenu* fenk = m_bar->addMenu(tr("&FENK"));
     fenk->addAction(startStopAction);
+    fenk->addAction(exportSetAction);
+    fenk->addAction(copyTrackListAction);
     fenk->addSeparator();
     fenk->addAction(preferencesAction);
     fenk->addAction(openTrackListFolderAction);

@@ -7,9 +7,9 @@ class QMenuBar;
 class QWidget;
 
 // The window's menu bar, for desktops that show no tray icon: "FENK" with
-// Start/Stop, Preferences…, the tracklist folder, the event log and Quit, and
-// "Help" with About. The window connects the entries; the shortcuts work
-// wherever the window has the focus.
+// Start/Stop, Export set…, Copy tracklist, Preferences…, the tracklist folder, the event log and
+// Quit, and "Help" with About. The window connects the entries; the shortcuts work wherever the
+// window has the focus.
 class WindowMenu : public QObject
 {
     Q_OBJECT
@@ -24,6 +24,8 @@ public:
     void showAbout();
 
     QAction* const startStopAction;
+    QAction* const exportSetAction;
+    QAction* const copyTrackListAction;
     QAction* const preferencesAction;
     QAction* const openTrackListFolderAction;
     QAction* const openEventLogAction;

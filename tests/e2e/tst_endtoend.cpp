@@ -68,6 +68,7 @@ private Q_SLOTS:
         FENK_REQUIRE_PROGRAM("oscsend", "liblo-tools");
         FENK_REQUIRE_PROGRAM("python3", "python3");
         FENK_REQUIRE_PROGRAM("openssl", "openssl");
+        FENK_REQUIRE_PROGRAM("curl", "curl");
         QTemporaryDir work;
         FakeTwitter twitter;
         QVERIFY(twitter.makeCertificates(work.path()));
@@ -77,7 +78,7 @@ private Q_SLOTS:
             {"--access-token", "4242-Stored", "--access-secret", "StoredSecret", "--v2-only"}));
         FakeWebService service;
         QVERIFY(service.start(work.path()));
-        const quint16 traktorPort = freePort(), abletonPort = freePort();
+        const quint16 traktorPort = freePort(), abletonPort = freePort(), overlayPort = freePort();
         const QString sessions = work.path() + "/sessions", sessionFile = sessions + "/7.session";
         QVERIFY(writeFile(sessionFile, seratotest::header()));
         useApiHost(twitter.host(), work.path() + "/ca.pem");
@@ -92,7 +93,8 @@ private Q_SLOTS:
         store.setValue("ableton/Port", abletonPort);
         store.setValue("ableton/MasterClip", true);
         store.setValue("serato/SessionDir", sessions);
-        store.setValue("serato/Delay", 1);
+        store.setValue("serato/Delay", 3);
+        store.setValue("overlay/Port", overlayPort);
         store.sync();
         QProcess first;
         first.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -117,12 +119,25 @@ private Q_SLOTS:
         QVERIFY(writeFile(sessionFile, seratotest::oent({1, 2, "Deck Tune", "Röyk"}),
                           QIODevice::Append));
         QVERIFY(logged("Shown: Deck #2 - Röyk - Deck Tune"));
+        // What the overlay and the now-playing file show follows the set.
+        const auto overlay = [&] {
+            QProcess curl;
+            curl.start("curl", {"-s", QString("127.0.0.1:%1/nowplaying.json").arg(overlayPort)});
+            const QJsonObject now =
+                QJsonDocument::fromJson(curl.waitForFinished(5000) ? curl.readAll() : "").object();
+            return now["state"].toString() + '|' + now["current"]["title"].toString() + '|' +
+                   now["previous"][0]["title"].toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(overlay(), "started|Deck Tune|Tune #3", 5000);
+        QCOMPARE(readFile(QDir::homePath() + "/.local/share/Orvane Media GmbH/FENK/nowplaying.txt"),
+                 "Röyk - Deck Tune");
         const QString abletonAt = QString::number(abletonPort);
         QVERIFY(run("oscsend",
                     {"osc.tcp://127.0.0.1:" + abletonAt, "/pelmora/ableton/tempo", "f", "124"}));
         QVERIFY(logged("tempo 124.000000"));
         QVERIFY(run(fenk, {"--stop"}));
         QVERIFY(logged("Set stopped after 4 tracks"));
+        QCOMPARE(overlay(), "stopped|Deck Tune|Tune #3");
         // Stopped: shown, but neither posted, reported nor written.
         QVERIFY(broadcast(work.path(), traktorPort, {{"After", "Stop"}}));
         QVERIFY(logged("Shown: After - Stop"));
@@ -196,6 +211,23 @@ private Q_SLOTS:
         QCOMPARE(entries,
                  (QStringList{"file", "DJ Nr 1 & Friend - Tune #1", "DJ Nr 2 & Friend - Tune #2",
                               "DJ Nr 3 & Friend - Tune #3", "file"}));
+        // Beside the first: its history and exports, Serato's track from when it came on its deck.
+        const QString base =
+            folder.filePath(folder.entryList({"*.xml"}, QDir::Files, QDir::Name)[0].chopped(4));
+        const QString tune = "DJ Nr %1 & Friend,Tune #%1,broadcast,/live.ogg";
+        const QStringList played{tune.arg(1), tune.arg(2), tune.arg(3), "Röyk,Deck Tune,serato,2"};
+        QList<double> at;
+        for (const QByteArray& line : readFile(base + ".history.jsonl").trimmed().split('\n'))
+            at << QJsonDocument::fromJson(line).object()["offset"].toDouble();
+        QVERIFY(at.size() == 4 && at[3] >= at[2] && at[3] < at[2] + 3);
+        QString csv = "time,artist,title,source,deck\r\n";
+        for (int i = 0; i < 4; ++i)
+            csv += QTime(0, 0).addSecs(int(at[i])).toString("h:mm:ss,") + played[i] + "\r\n";
+        QCOMPARE(QString(readFile(base + ".csv")), csv);
+        QVERIFY(readFile(base + ".txt")
+                    .endsWith(QTime(0, 0).addSecs(int(at[3])).toString("[mm:ss] ").toUtf8() +
+                              "Röyk - Deck Tune\n"));
+        QCOMPARE(readFile(base + ".cue").count("    INDEX 01 "), 4);
     }
 };
 

@@ -5,7 +5,9 @@
 #include "peers.h"
 #include "setcontroller.h"
 #include "setexport.h"
+#include "setfiles.h"
 #include "sethistoryfile.h"
+#include "statusmodel.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +16,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QtTest>
@@ -193,6 +196,41 @@ private Q_SLOTS:
                  SetExport::cueSheet(t0, m_set.history(), "05.12.2026 21.03.12",
                                      "05.12.2026 21.03.12.wav"));
         QCOMPARE(readFile(base + ".txt").count('\n'), 4);
+    }
+
+    // The set's files as the window has them: the overlay's port in use shows as a
+    // listener's does; the hide pattern keeps the now-playing file quiet too; a history
+    // or export that cannot be written says so, until the next set.
+    void setFilesStatus()
+    {
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        StatusModel status;
+        const QString blocked = m_dir.filePath("blocked");
+        QVERIFY(writeFile(blocked, "a file where the folder should be"));
+        m_set.stop();
+        SetFiles files(
+            m_set, status, blocked, [&] { return blocked + "/set.xml"; }, m_dir.path());
+        OverlaySettings settings;
+        settings.port = squatter.serverPort();
+        settings.hidePattern = "secret";
+        files.apply(settings);
+        QTRY_COMPARE(status.text("overlay"),
+                     QString("not listening \u2014 port %1: bind: Address already in use")
+                         .arg(settings.port));
+        m_set.start();
+        play(Track::broadcast("Ann", "Top Secret", "/live.ogg", t0.addSecs(1)));
+        files.nowPlaying().waitForWrites();
+        QCOMPARE(readFile(files.nowPlaying().path()), QByteArray());
+        QTRY_COMPARE(status.text("setfiles"),
+                     "NOT WRITTEN \u2014 " + blocked + "/set.history.jsonl: Not a directory");
+        QSignalSpy failed(&files, &SetFiles::exportByHandFailed);
+        files.exportSet();
+        QVERIFY(failed.wait());
+        QCOMPARE(status.text("setfiles"), "NOT EXPORTED \u2014 cannot create " + blocked);
+        m_set.stop();
+        m_set.start();
+        QCOMPARE(status.text("setfiles"), QString());
     }
 
     void requests_data()

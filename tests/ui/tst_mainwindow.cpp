@@ -11,6 +11,8 @@
 #include "peers.h"
 #include "prefsdlg.h"
 #include "seratofileparser.h"
+#include "setfiles.h"
+#include "setfilescontrols.h"
 #include "statusview.h"
 #include "testhome.h"
 #include "tracklistfile.h"
@@ -18,6 +20,7 @@
 #include "windowmenu.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
@@ -70,6 +73,7 @@ private Q_SLOTS:
         store.setValue("icecast/Port", freePort());
         store.setValue("ableton/Port", freePort());
         store.setValue("serato/SessionDir", QDir::homePath());
+        store.setValue("overlay/Port", freePort());
         OfflineTwitter::apply();
         desktop::setHooks({nullptr, [] { return true; }});
         QVERIFY(m_service.configure({{"hang", false}, {"city", "Berlin"}, {"version", "1.9"}}));
@@ -340,6 +344,54 @@ private Q_SLOTS:
         QCOMPARE(view->toPlainText(), QString());
         window.showSongMetaDataOnScreen("51", "T");
         QTRY_COMPARE(view->toPlainText(), "51 - T\n50 - T\n49 - T\n48 - T");
+    }
+
+    // Closing Preferences moves the overlay; Export set… and Copy tracklist from the menu bar
+    // and the tray, during a set and after Stop; a second set in the same second has its own.
+    void setFiles()
+    {
+        MainDlg window;
+        OverlayPrefsBox& box = *window.setFilesControls()->preferencesBox();
+        QClipboard& clipboard = *QGuiApplication::clipboard();
+        const auto line = [&](const char* key) { return window.statusModel().text(key); };
+        const QString port = QString::number(freePort());
+        QSettings().setValue("overlay/Port", port);
+        window.preferences()->close();
+        QTRY_COMPARE(line("overlay"), "listening \u2014 port " + port);
+        box.addressBtn->click();
+        QCOMPARE(clipboard.text(), "http://127.0.0.1:" + port + "/");
+        QCOMPARE(box.nowPlayingLbl->fullText(),
+                 QDir::toNativeSeparators(window.setFilesControls()->files().nowPlaying().path()));
+        const QDateTime t0 = QDateTime::currentDateTime();
+        SetController& set = window.setController();
+        set.setClock([t0] { return t0; });
+        QAction* const entries[] = {
+            window.windowMenu()->exportSetAction, trayEntry(window, "Export set\u2026"),
+            window.windowMenu()->copyTrackListAction, trayEntry(window, "Copy tracklist")};
+        const QString text = "[00:05] A - One\n[01:05] B - Two\n[01:30] C - Three\n";
+        for (int run = 0; run < 2 && !QTest::currentTestFailed(); ++run) {
+            window.startStopServers();
+            QVERIFY(!entries[run]->isEnabled() && !entries[2 + run]->isEnabled() &&
+                    line("setfiles").isEmpty());
+            set.report(Track::broadcast("A", "One", "/m", t0.addSecs(5)));
+            set.report(Track::broadcast("C", "Three", "/m", t0.addSecs(90)));
+            set.report(Track::serato(2, "B", "Two", t0.addSecs(125), 60000));
+            const QString base = window.setFilesControls()->files().history().basePath(),
+                          name = QFileInfo(base).fileName();
+            QCOMPARE(base + ".xml", window.trackListFolder() + '/' + window.currentTrackListFile());
+            entries[run]->trigger();
+            QTRY_VERIFY(openBox());
+            QCOMPARE(std::unique_ptr<QMessageBox>(openBox())->text(),
+                     QString("The set's 3 tracks exported to %1:\n\n%2.txt\n%2.cue\n%2.csv")
+                         .arg(QDir::toNativeSeparators(window.trackListFolder()), name));
+            QCOMPARE(QString(readFile(base + ".txt")), text);
+            window.startStopServers();
+            QTRY_COMPARE(line("setfiles"), "exported \u2014 " + name + ".txt, .cue, .csv");
+            QVERIFY(entries[run]->isEnabled() && entries[2 + run]->isEnabled());
+            clipboard.clear();
+            entries[2 + run]->trigger();
+            QCOMPARE(clipboard.text(), text);
+        }
     }
 };
 
