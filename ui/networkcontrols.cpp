@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLayout>
 
 #include <climits>
 #include <tuple>
@@ -31,8 +32,16 @@ NetworkControls::NetworkControls(PrefsDlg& prefs, Ui::MainDlg& form, StatusModel
     const int index = prefs.prefsTabWgt->addTab(m_tab, tr("Networks"));
     if (settings.prefTabIndex() == index)
         prefs.prefsTabWgt->setCurrentIndex(index);
+    // The tab is taller than the others: the dialog grows to show it whole.
+    QTabWidget& tabs = *prefs.prefsTabWgt;
+    tabs.setMinimumSize(tabs.minimumSize().expandedTo(tabs.minimumSizeHint()));
+    prefs.layout()->invalidate();
+    prefs.setMinimumSize(prefs.minimumSize().expandedTo(prefs.layout()->minimumSize()));
+    prefs.resize(prefs.size().expandedTo(prefs.minimumSize()));
     NetworksTab& t = *m_tab;
-    t.showSettings(ns::readMastodon(), ns::readBluesky(), ns::readDiscord());
+    t.showMastodon(ns::readMastodon());
+    t.showBluesky(ns::readBluesky());
+    t.showDiscord(ns::readDiscord());
     const auto widgets = [](Network& n, NetworkAccount& account, const char* key,
                             QAbstractButton* active, QLineEdit* secret, QAbstractButton* signIn,
                             QAbstractButton* test, QLabel* state) {
@@ -47,7 +56,7 @@ NetworkControls::NetworkControls(PrefsDlg& prefs, Ui::MainDlg& form, StatusModel
         const ns::Mastodon before = ns::readMastodon();
         ns::write(m_tab->mastodon());
         const ns::Mastodon now = ns::readMastodon();
-        m_tab->mastodonInstanceEdit->setText(now.instance);
+        m_tab->showMastodon(now);
         return std::tie(before.active, before.instance, before.visibility) !=
                std::tie(now.active, now.instance, now.visibility);
     };
@@ -63,8 +72,7 @@ NetworkControls::NetworkControls(PrefsDlg& prefs, Ui::MainDlg& form, StatusModel
         const ns::Bluesky before = ns::readBluesky();
         ns::write(m_tab->bluesky());
         const ns::Bluesky now = ns::readBluesky();
-        m_tab->blueskyHandleEdit->setText(now.handle);
-        m_tab->blueskyServiceEdit->setText(now.service);
+        m_tab->showBluesky(now);
         return std::tie(before.active, before.handle, before.service) !=
                std::tie(now.active, now.handle, now.service);
     };
@@ -92,7 +100,7 @@ NetworkControls::NetworkControls(PrefsDlg& prefs, Ui::MainDlg& form, StatusModel
         });
         connect(n.account, &NetworkAccount::testFinished, this,
                 [this, &n](bool sent, const QString& answer) {
-                    n.note = sent ? tr("Test posted as %1 (%2).").arg(n.account->state(), answer)
+                    n.note = sent ? tr("Test posted: %1").arg(answer)
                                   : tr("The test post failed: %1").arg(answer);
                     showState(n);
                 });

@@ -13,9 +13,16 @@ NetworksTab::NetworksTab(QWidget* parent) : QWidget(parent)
         {QT_TR_NOOP("Mentioned people only"), QStringLiteral("direct")}};
     for (const auto& [text, value] : visibilities)
         mastodonVisibilityCombo->addItem(tr(text), value);
+    // The instance's address gets the room, not the longest choice.
+    mastodonVisibilityCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    mastodonVisibilityCombo->setMinimumContentsLength(10);
     const QString keep = tr("empty: the stored one stays");
     for (QLineEdit* secret : {mastodonTokenEdit, blueskyPasswordEdit, discordWebhookEdit})
         secret->setPlaceholderText(keep);
+    // Room for the state and the last test's outcome without a jump in the layout.
+    for (QLabel* state : {mastodonStateLbl, blueskyStateLbl, discordStateLbl})
+        state->setMinimumHeight(2 * state->fontMetrics().lineSpacing() +
+                                state->fontMetrics().descent());
     mastodonInstanceEdit->setPlaceholderText(QStringLiteral("mastodon.social"));
     blueskyHandleEdit->setPlaceholderText(QStringLiteral("name.bsky.social"));
     blueskyServiceEdit->setPlaceholderText(QStringLiteral("bsky.social"));
@@ -30,18 +37,28 @@ NetworksTab::NetworksTab(QWidget* parent) : QWidget(parent)
            "URL). It carries its token: keep it to yourself."));
 }
 
-void NetworksTab::showSettings(const networksettings::Mastodon& mastodon,
-                               const networksettings::Bluesky& bluesky,
-                               const networksettings::Discord& discord)
+// An address longer than its field shows its start.
+void NetworksTab::showMastodon(const networksettings::Mastodon& settings)
 {
-    mastodonActiveChBox->setChecked(mastodon.active);
-    mastodonInstanceEdit->setText(mastodon.instance);
+    mastodonActiveChBox->setChecked(settings.active);
+    mastodonInstanceEdit->setText(settings.instance);
+    mastodonInstanceEdit->setCursorPosition(0);
     mastodonVisibilityCombo->setCurrentIndex(
-        qMax(0, mastodonVisibilityCombo->findData(mastodon.visibility)));
-    blueskyActiveChBox->setChecked(bluesky.active);
-    blueskyHandleEdit->setText(bluesky.handle);
-    blueskyServiceEdit->setText(bluesky.service);
-    discordActiveChBox->setChecked(discord.active);
+        qMax(0, mastodonVisibilityCombo->findData(settings.visibility)));
+}
+
+void NetworksTab::showBluesky(const networksettings::Bluesky& settings)
+{
+    blueskyActiveChBox->setChecked(settings.active);
+    blueskyHandleEdit->setText(settings.handle);
+    blueskyHandleEdit->setCursorPosition(0);
+    blueskyServiceEdit->setText(settings.service);
+    blueskyServiceEdit->setCursorPosition(0);
+}
+
+void NetworksTab::showDiscord(const networksettings::Discord& settings)
+{
+    discordActiveChBox->setChecked(settings.active);
 }
 
 networksettings::Mastodon NetworksTab::mastodon() const

@@ -16,9 +16,9 @@ class NetworksTab : public QWidget, public Ui::NetworksTab
 public:
     explicit NetworksTab(QWidget* parent = nullptr);
 
-    void showSettings(const networksettings::Mastodon& mastodon,
-                      const networksettings::Bluesky& bluesky,
-                      const networksettings::Discord& discord);
+    void showMastodon(const networksettings::Mastodon& settings);
+    void showBluesky(const networksettings::Bluesky& settings);
+    void showDiscord(const networksettings::Discord& settings);
     // The fields as typed; the settings tidy them (a host without "https://",
     // a handle without "@") when they are read back.
     networksettings::Mastodon mastodon() const;

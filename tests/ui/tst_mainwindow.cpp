@@ -359,7 +359,7 @@ private Q_SLOTS:
         tab.mastodonTestBtn->click();
         QCOMPARE(tab.mastodonStateLbl->text(), "off\nNothing was posted: Mastodon is not active.");
         tab.discordTestBtn->click();
-        QTRY_VERIFY(tab.discordStateLbl->text().contains("Test posted as webhook"));
+        QTRY_VERIFY(tab.discordStateLbl->text().contains("\nTest posted: HTTP 200"));
         const QString sent = "a https://fenk.fm/a/long/way \u6771\u4eac \U0001F600";
         QTRY_COMPARE(m_networks.accepted("discord"), (QStringList{sent, PrefsDlg::testMessage()}));
         QTRY_COMPARE(m_networks.accepted("bluesky"), QStringList{sent});
