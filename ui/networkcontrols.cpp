@@ -143,11 +143,6 @@ NetworkControls::~NetworkControls()
         n.account->disconnect(this);
 }
 
-NetworksTab* NetworkControls::tab() const
-{
-    return m_tab;
-}
-
 TwitClient::TokenStore NetworkControls::twitterTokens()
 {
     SecretStore* store = &m_accounts.secrets();

@@ -37,9 +37,6 @@ public:
                     const ApplicationSettings& settings, QObject* parent);
     ~NetworkControls() override;
 
-    NetworkAccounts& accounts() { return m_accounts; }
-    NetworksTab* tab() const;
-
     // X's token pair, kept in the networks' secret store.
     TwitClient::TokenStore twitterTokens();
     // Every account becomes a target of the set's posts and of Send, and a
