@@ -1,11 +1,13 @@
-// Renders the main window with its menu, the status area during a set, the tray
-// menu and each preferences tab to PNG files, for the README, and the overlay page
-// over a dark and a light scene as headless Chromium shows it. Run it through
+// Renders the main window with its menu, the status area during a set (posting
+// to X and the other networks), the tray menu and each preferences tab to PNG
+// files, for the README, and the overlay page over a dark and a light scene as
+// headless Chromium shows it. Run it through
 // scripts/screenshots (under Xvfb) with a throw-away HOME.
 #include "freeport.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
 #include "messanger.h"
+#include "networkstab.h"
 #include "offlinetwitter.h"
 #include "oscthread.h"
 #include "overlayshots.h"
@@ -51,6 +53,15 @@ int main(int argc, char* argv[])
                          usual ? int(OverlaySettings::defaultPort) : int(freePort()));
 
     MainDlg window;
+    // The networks of a DJ who posts beyond X; their services are not asked.
+    const std::pair<const char*, const char*> networks[] = {
+        {"Mastodon", "@djfenk@mastodon.social"},
+        {"Bluesky", "@djfenk.bsky.social"},
+        {"Discord", "webhook \u201Cnow-playing\u201D"}};
+    for (const auto& [name, state] : networks) {
+        window.statusModel().addLine(QString::fromLatin1(name).toLower(), QLatin1String(name));
+        window.statusModel().set(QString::fromLatin1(name).toLower(), QString::fromUtf8(state));
+    }
     // Wide enough for the status lines.
     window.resize(640, window.minimumSizeHint().height() + 40);
     window.show();
@@ -105,12 +116,24 @@ int main(int argc, char* argv[])
         if (tray->grab().save(out + QStringLiteral("/traymenu.png")))
             ++written;
         tray->hide();
-        const char* const names[] = {"main", "listeners", "twitter", "messages"};
-        for (int tab = 0; tab < prefs->prefsTabWgt->count(); ++tab) {
+        const char* const names[] = {"main", "listeners", "twitter", "messages", "networks"};
+        for (int tab = 0; tab < prefs->prefsTabWgt->count() && tab < 5; ++tab) {
             prefs->prefsTabWgt->setCurrentIndex(tab);
             QCoreApplication::processEvents();
+            if (auto* n = qobject_cast<NetworksTab*>(prefs->prefsTabWgt->currentWidget())) {
+                n->showMastodon({true, QStringLiteral("mastodon.social")});
+                n->showBluesky({true, QStringLiteral("djfenk.bsky.social")});
+                n->showDiscord({true});
+                n->mastodonStateLbl->setText(QString::fromUtf8(networks[0].second));
+                n->blueskyStateLbl->setText(QString::fromUtf8(networks[1].second));
+                n->discordStateLbl->setText(
+                    QString::fromUtf8(networks[2].second) +
+                    QStringLiteral("\nTest posted: HTTP 200: 1290")); // as after a press of Test
+                n->secretsPlaceLbl->setText(QStringLiteral(
+                    "Tokens, passwords and the webhook URL are kept in the Secret Service."));
+            }
             const QString file =
-                out + QStringLiteral("/preferences-%1.png").arg(QLatin1String(names[tab % 4]));
+                out + QStringLiteral("/preferences-%1.png").arg(QLatin1String(names[tab]));
             if (prefs->grab().save(file))
                 ++written;
         }
@@ -119,5 +142,5 @@ int main(int argc, char* argv[])
     });
     app.exec();
     std::printf("%d screenshots written to %s\n", written, qPrintable(out));
-    return written == 9 ? 0 : 1;
+    return written == 10 ? 0 : 1;
 }

@@ -22,8 +22,6 @@ namespace {
 
 const QByteArray consumerKey = QByteArrayLiteral("Qw3ErTy7uIoP9aSdFgH2j");
 const QByteArray consumerSecret = QByteArrayLiteral("Zx8CvBn4MaS6dFgHjK2lQwErT5yUiOp1AsDfGhJkLm");
-const QString tokenKeyName = QStringLiteral("oAuth/OAuthAccessTokenKey");
-const QString tokenSecretName = QStringLiteral("oAuth/OAuthAccessTokenSecret");
 // Remembers that the service allows this app the v2 API only.
 const QString apiVersionName = QStringLiteral("twitter/ApiVersion");
 
@@ -111,7 +109,20 @@ TwitThread::Api apiMode(AdvancedSettings::TwitterApi api)
 
 } // namespace
 
-TwitClient::TwitClient(QObject* parent, bool active) : QObject(parent), m_active(active)
+const QString& TwitClient::tokenKeyName()
+{
+    static const QString name = QStringLiteral("oAuth/OAuthAccessTokenKey");
+    return name;
+}
+
+const QString& TwitClient::tokenSecretName()
+{
+    static const QString name = QStringLiteral("oAuth/OAuthAccessTokenSecret");
+    return name;
+}
+
+TwitClient::TwitClient(QObject* parent, bool active, TokenStore tokens)
+    : QObject(parent), m_tokens(std::move(tokens)), m_active(active)
 {
     qRegisterMetaType<TwitClient::PostKind>();
     const AdvancedSettings advanced;
@@ -153,9 +164,29 @@ TwitClient::TwitClient(QObject* parent, bool active) : QObject(parent), m_active
     });
 
     m_client = newClient(false);
-    const QString key = store.value(tokenKeyName).toString();
-    const QString secret = store.value(tokenSecretName).toString();
-    if (!key.isEmpty() && !secret.isEmpty()) {
+    if (m_tokens.read) {
+        setState(tr("checking\u2026"));
+        m_tokens.read(this, [this](const QString& key, const QString& secret) {
+            // A PIN asked for in the meantime (posting switched on) is not asked again.
+            if (m_hasToken)
+                return;
+            if (m_pinAsked && (key.isEmpty() || secret.isEmpty()))
+                setState(tr("not authorized"), tr("request a new token in Preferences"));
+            else
+                useTokens(key, secret);
+        });
+    } else {
+        useTokens(store.value(tokenKeyName()).toString(),
+                  store.value(tokenSecretName()).toString());
+    }
+}
+
+void TwitClient::useTokens(const QString& key, const QString& secret)
+{
+    m_hasToken = !key.isEmpty() && !secret.isEmpty();
+    if (m_hasToken) {
+        // A new client: a post queued before the pair was read keeps the one it has.
+        m_client = newClient(false);
         m_client->getSigner().setTokenKey(key.toUtf8());
         m_client->getSigner().setTokenSecret(secret.toUtf8());
         // The check has short time-outs of its own, so that an unanswered one
@@ -168,13 +199,6 @@ TwitClient::TwitClient(QObject* parent, bool active) : QObject(parent), m_active
     } else if (!m_active || !authorize()) {
         setState(tr("not authorized"), tr("request a new token in Preferences"));
     }
-}
-
-bool TwitClient::hasToken() const
-{
-    const QSettings store;
-    return !store.value(tokenKeyName).toString().isEmpty() &&
-           !store.value(tokenSecretName).toString().isEmpty();
 }
 
 QString TwitClient::accountState() const
@@ -248,6 +272,7 @@ void TwitClient::requestToken()
 
 bool TwitClient::authorize()
 {
+    m_pinAsked = true;
     std::shared_ptr<twitCurl> client;
     // A refused PIN asks again, each time with a fresh request token: the
     // service may have used up the previous one.
@@ -292,9 +317,16 @@ bool TwitClient::authorize()
     account->getSigner().setTokenSecret(client->getSigner().getTokenSecret());
     m_worker.getUserInfo(account, client->getSigner().getScreenName());
 
-    QSettings store;
-    store.setValue(tokenKeyName, QString::fromUtf8(account->getSigner().getTokenKey()));
-    store.setValue(tokenSecretName, QString::fromUtf8(account->getSigner().getTokenSecret()));
+    const QString key = QString::fromUtf8(account->getSigner().getTokenKey());
+    const QString secret = QString::fromUtf8(account->getSigner().getTokenSecret());
+    if (m_tokens.write) {
+        m_tokens.write(key, secret);
+    } else {
+        QSettings store;
+        store.setValue(tokenKeyName(), key);
+        store.setValue(tokenSecretName(), secret);
+    }
+    m_hasToken = true;
 
     // A job still holding the previous client keeps it until the job is done.
     m_client = std::move(account);

@@ -20,16 +20,29 @@ class TwitClient : public QObject, public PostTarget
 public:
     enum class PostKind { NowPlaying, Other, Start, Stop, Manual, Test };
 
+    // Where the access token pair is kept; without one, in the settings file.
+    // read calls done (possibly later, never after context is gone) with the
+    // stored pair, empty when there is none.
+    struct TokenStore
+    {
+        using Done = std::function<void(QString key, QString secret)>;
+        std::function<void(QObject* context, Done done)> read;
+        std::function<void(const QString& key, const QString& secret)> write;
+    };
+    static const QString& tokenKeyName();
+    static const QString& tokenSecretName();
+
     // Reads the deployment settings once. Without a stored token and with
-    // posting switched on (active), shows the PIN dialog before returning; the
-    // stored token is checked in the background.
-    explicit TwitClient(QObject* parent = nullptr, bool active = true);
+    // posting switched on (active), shows the PIN dialog (before returning when
+    // the pair is read from the settings file); the stored token is checked in
+    // the background.
+    explicit TwitClient(QObject* parent = nullptr, bool active = true, TokenStore tokens = {});
     ~TwitClient() override;
 
     // Whether posting is switched on: only then does FENK ask for a PIN by itself.
     void setActive(bool active) { m_active = active; }
     // A token pair is stored (it may still be rejected by the service).
-    bool hasToken() const;
+    bool hasToken() const { return m_hasToken; }
     // No post or check waits or runs.
     bool isIdle() const { return m_worker.isIdle(); }
 
@@ -70,11 +83,15 @@ private:
     bool authorize();
     Transfer runOffGuiThread(twitCurl& client, const std::function<bool()>& transfer);
     std::shared_ptr<twitCurl> newClient(bool shortTimeouts) const;
+    void useTokens(const QString& key, const QString& secret);
     void setState(const QString& state, const QString& detail = QString());
     void rememberName(const QString& screenName);
     void storeV2();
 
     twitCurl::Options m_options;
+    TokenStore m_tokens;
+    bool m_hasToken = false;
+    bool m_pinAsked = false;
     TwitThread m_worker;
     std::shared_ptr<twitCurl> m_client;
     QString m_screenName;

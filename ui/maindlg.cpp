@@ -5,6 +5,7 @@
 #include "eventlog.h"
 #include "instancecommand.h"
 #include "listenercontrol.h"
+#include "networkcontrols.h"
 #include "prefsdlg.h"
 #include "prefsfields.h"
 #include "quitsequence.h"
@@ -65,8 +66,10 @@ MainDlg::MainDlg(QWidget* parent)
         advanced.webSiteHost(),
         [this](const TrackListLocation& location) { trackList->setLocation(location); }, this);
 
-    // May ask for the PIN before the window is shown, but only while posting is on.
-    twitClient = new TwitClient(nullptr, prefsDlg->activeTwitChBox->isChecked());
+    network = new NetworkControls(*prefsDlg, ui, status, appSettings, this);
+    // Asks for the PIN once the stored pair is read and missing, only while posting is on.
+    twitClient =
+        new TwitClient(nullptr, prefsDlg->activeTwitChBox->isChecked(), network->twitterTokens());
     twitter = new TwitterControls(*twitClient, *prefsDlg, ui, status, appSettings, this);
     createTrayIcon();
 
@@ -98,6 +101,7 @@ MainDlg::MainDlg(QWidget* parent)
     quitSequence->addPending(tr("web service reports"),
                              [this] { return webService->reportsInFlight() > 0; });
     quitSequence->addPending(tr("tracklist writes"), [this] { return trackList->writesPending(); });
+    network->attach(*posting, *quitSequence);
 
     connect(listeners, &ListenerControl::trackReported, &set, &SetController::report);
     connect(listeners, &ListenerControl::summaryChanged, prefsDlg->infoLbl, &QLabel::setText);
@@ -435,12 +439,12 @@ void MainDlg::postSkipped(PostKind kind)
 
 void MainDlg::refreshRemainedCharackter()
 {
-    twitter->refreshRemaining();
+    network->refreshRemaining();
 }
 
 void MainDlg::sendMessageToTwitter()
 {
-    twitter->sendMessage();
+    network->sendMessage();
 }
 
 void MainDlg::activateTwitter()

@@ -18,6 +18,7 @@
 #include <memory>
 
 class ListenerControl;
+class NetworkControls;
 class PrefsDlg;
 class QuitSequence;
 class TwitterControls;
@@ -133,6 +134,7 @@ private:
     WindowMenu* menu = nullptr;
     Tray* tray = nullptr;
     TwitterControls* twitter = nullptr;
+    NetworkControls* network = nullptr;
     QuitSequence* quitSequence = nullptr;
     Track lastTrack;
     PrefsDlg* prefsDlg = nullptr;

@@ -22,7 +22,6 @@ TwitterControls::TwitterControls(TwitClient& client, PrefsDlg& prefs, Ui::MainDl
     connect(&client, &TwitClient::accountStateChanged, this, &TwitterControls::showAccount);
     connect(&client, &TwitClient::postFinished, this, &TwitterControls::postFinished);
     connect(&prefs, &PrefsDlg::sendTestMsg, this, &TwitterControls::testPost);
-    connect(form.msgTxtEdit, &QTextEdit::textChanged, this, &TwitterControls::refreshRemaining);
     connect(prefs.requestNewTokBtn, &QAbstractButton::clicked, &client, &TwitClient::requestToken);
     // Switching posting on is the moment to sign in, not every start of FENK.
     connect(prefs.activeTwitChBox, &QAbstractButton::clicked, this, [this](bool on) {
@@ -51,30 +50,7 @@ void TwitterControls::showAccount()
 void TwitterControls::activate()
 {
     m_client.setActive(m_prefs.activeTwitChBox->isChecked());
-    if (m_prefs.activeTwitChBox->isChecked())
-        connect(m_form.sendMsgBtn, &QPushButton::clicked, this, &TwitterControls::sendMessage,
-                Qt::UniqueConnection);
-    else
-        disconnect(m_form.sendMsgBtn, &QPushButton::clicked, this, &TwitterControls::sendMessage);
     showAccount();
-}
-
-void TwitterControls::refreshRemaining()
-{
-    const QString text = m_form.msgTxtEdit->toPlainText();
-    const int left = MessageComposer::remainingCharacters(text);
-    m_form.characterLcdNum->display(left);
-    m_form.sendMsgBtn->setEnabled(left >= 0 && !text.isEmpty() &&
-                                  m_prefs.activeTwitChBox->isChecked());
-}
-
-void TwitterControls::sendMessage()
-{
-    const QString text = m_form.msgTxtEdit->toPlainText();
-    if (text.isEmpty())
-        return;
-    m_client.updateStatus(text, TwitClient::PostKind::Manual);
-    m_form.msgTxtEdit->clear();
 }
 
 void TwitterControls::prepareTrackMessage(const Track& track)

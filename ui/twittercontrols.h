@@ -13,9 +13,10 @@ namespace Ui {
 class MainDlg;
 }
 
-// The window's side of the X account: the "Twitter" status line, the manual
-// message with its counter and Send button, the Test button with its result,
-// and the PIN prompt that switching posting on brings when no token is stored.
+// The window's side of the X account: the "Twitter" status line, the Test
+// button with its result, and the PIN prompt that switching posting on brings
+// when no token is stored. The manual message goes to every network
+// (NetworkControls).
 class TwitterControls : public QObject
 {
     Q_OBJECT
@@ -23,11 +24,8 @@ public:
     TwitterControls(TwitClient& client, PrefsDlg& prefs, Ui::MainDlg& form, StatusModel& status,
                     const ApplicationSettings& settings, QObject* parent);
 
-    // Follows the "Active" box: Send works only while it is checked.
+    // Follows the "Active" box.
     void activate();
-    // The manual message: counter and Send button, and sending it.
-    void refreshRemaining();
-    void sendMessage();
     // Puts the now-playing text of track into the message field, unless the
     // DJ has started one there, and gives the field the focus.
     void prepareTrackMessage(const Track& track);

@@ -26,10 +26,9 @@ bool TwitterTarget::postingActive() const
 void TwitterTarget::post(const QString& text, PostKind kind)
 {
     // A second set at the same venue repeats its start text: the set's start
-    // time makes the refused duplicate new.
-    const QDateTime start = m_set.startTime();
+    // time makes the refused duplicate new. What the DJ typed stays as typed.
+    const bool setPost = kind != PostKind::Manual && kind != PostKind::Test &&
+                         (m_set.isStarted() || kind == PostKind::Stop);
     m_client.post(text, kind,
-                  m_set.isStarted() || kind == PostKind::Stop
-                      ? start.toString(QStringLiteral(" (HH:mm)"))
-                      : QString());
+                  setPost ? m_set.startTime().toString(QStringLiteral(" (HH:mm)")) : QString());
 }

@@ -3,6 +3,8 @@
 // to the moment every output of the set has had it: shown, the now-playing
 // text handed to the Twitter account's worker, the track report sent and the
 // tracklist entry handed to its writer. The set's trackPlayed marks the end.
+// With the argument 1, Mastodon, Bluesky and Discord post too: four accounts'
+// queues take the text.
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "sourceclient.h"
@@ -59,6 +61,15 @@ void BM_TraktorTrackToPost(benchmark::State& state)
         store.setValue(QStringLiteral("ableton/Port"), freePort());
         store.setValue(QStringLiteral("twitter/hashtagArtist"), true);
         store.setValue(QStringLiteral("CheckForUpdate"), false);
+        for (const char* network : {"mastodon", "bluesky", "discord"})
+            store.setValue(QLatin1String(network) + QStringLiteral("/Active"), state.range(0) == 1);
+        store.setValue(QStringLiteral("mastodon/Instance"), QStringLiteral("127.0.0.1:1"));
+        store.setValue(QStringLiteral("mastodon/AccessToken"), QStringLiteral("token"));
+        store.setValue(QStringLiteral("bluesky/Handle"), QStringLiteral("dj.test"));
+        store.setValue(QStringLiteral("bluesky/Service"), QStringLiteral("127.0.0.1:1"));
+        store.setValue(QStringLiteral("bluesky/AppPassword"), QStringLiteral("app-password"));
+        store.setValue(QStringLiteral("discord/WebhookUrl"),
+                       QStringLiteral("https://127.0.0.1:1/api/webhooks/1/token"));
     }
     MainDlg window;
     window.startStopServers();
@@ -103,7 +114,13 @@ void BM_TraktorTrackToPost(benchmark::State& state)
     }
     state.counters["tracks"] = handled;
 }
-BENCHMARK(BM_TraktorTrackToPost)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
+BENCHMARK(BM_TraktorTrackToPost)
+    ->ArgName("networks")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
 
 } // namespace
 

@@ -90,6 +90,13 @@ void NetworkAccount::setTiming(const Timing& timing)
     m_timing = timing;
 }
 
+bool NetworkAccount::postsPending() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_postRunning || std::any_of(m_queue.begin(), m_queue.end(),
+                                        [](const Job& job) { return job.kind == Job::Post; });
+}
+
 QString NetworkAccount::state() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
@@ -206,6 +213,7 @@ void NetworkAccount::work()
         Job job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            m_postRunning = false;
             while (!m_stopping && !takeJob(lock, job)) {
                 if (m_pausedUntil.isValid())
                     m_wake.wait_until(
@@ -216,6 +224,7 @@ void NetworkAccount::work()
             }
             if (m_stopping)
                 break;
+            m_postRunning = job.kind == Job::Post;
         }
         process(job);
     }
@@ -524,9 +533,31 @@ void NetworkAccount::log(const QString& text, int severity) const
 }
 
 void NetworkAccount::logPost(const Job& job, const QString& outcome, const QString& answer,
-                             int severity) const
+                             int severity)
 {
     log(QStringLiteral("%1: %2 post %3: \"%4\" \u2014 %5")
             .arg(m_name, postKindName(job.postKind), outcome, job.text, answer),
         severity);
+    if (job.postKind != PostKind::Test)
+        return;
+    // Only now-playing posts are logged with the lock held (when dropped).
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_testSent = outcome == QLatin1String("sent");
+        m_testAnswer = scrub(answer.isEmpty() ? outcome : answer);
+    }
+    QMetaObject::invokeMethod(this, "emitTestResult", Qt::QueuedConnection);
+}
+
+void NetworkAccount::emitTestResult()
+{
+    bool sent = false;
+    QString answer;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        sent = m_testSent;
+        answer.swap(m_testAnswer);
+    }
+    if (!answer.isEmpty())
+        Q_EMIT testFinished(sent, answer);
 }

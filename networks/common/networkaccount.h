@@ -72,8 +72,13 @@ public:
     // Tests shorten the waits. Takes effect with the next configure().
     void setTiming(const Timing& timing);
 
+    // A post waits in the queue or is on its way (a quit waits for these).
+    bool postsPending() const;
+
 Q_SIGNALS:
     void stateChanged(QString state, QString detail);
+    // What became of the last test post: the service's answer, or why it failed.
+    void testFinished(bool sent, QString answer);
 
 protected:
     // The result of one request, as the worker's queue acts on it.
@@ -130,6 +135,7 @@ private:
     // own lock, never through data captured in Qt's event queue.
     Q_INVOKABLE void emitState();
     Q_INVOKABLE void flushSecrets();
+    Q_INVOKABLE void emitTestResult();
 
     struct Job;
     struct Secrets;
@@ -141,7 +147,7 @@ private:
     void process(Job& job);
     bool superseded(const Job& job) const;
     void dropSuperseded();
-    void logPost(const Job& job, const QString& outcome, const QString& answer, int severity) const;
+    void logPost(const Job& job, const QString& outcome, const QString& answer, int severity);
     bool waitFor(std::chrono::milliseconds delay);
 
     const QString m_name;
@@ -153,6 +159,7 @@ private:
     mutable std::mutex m_mutex; // guards everything below up to the worker-only part
     std::condition_variable m_wake;
     std::deque<Job> m_queue;
+    bool m_postRunning = false;
     QDateTime m_pausedUntil;
     bool m_stopping = false;
     Timing m_timing;
@@ -162,6 +169,8 @@ private:
     QString m_shownDetail;
     std::shared_ptr<HttpClient> m_http;
     QList<QPair<QString, QString>> m_secretsToKeep;
+    bool m_testSent = false;
+    QString m_testAnswer; // empty: no result to hand over
 
     // Worker only.
     Timing m_workerTiming;

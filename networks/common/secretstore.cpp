@@ -8,16 +8,21 @@
 #include <QDBusConnectionInterface>
 #include <QPointer>
 #include <QSettings>
+#include <QThread>
 #include <QTimer>
 
 #include <qt5keychain/keychain.h>
 
+#include <atomic>
 #include <memory>
 #include <utility>
 
 namespace {
 
 const QString secretServiceName = QStringLiteral("org.freedesktop.secrets");
+// How long the GUI thread waits for the session bus to say whether a Secret
+// Service runs: a healthy bus answers within a millisecond or two.
+constexpr unsigned long probeWaitMs = 250;
 
 void logWarning(const QString& text)
 {
@@ -74,15 +79,62 @@ QString SecretStore::placeName(Place place)
                                          : QStringLiteral("settings file");
 }
 
-SecretStore::SecretStore(QObject* parent) : QObject(parent)
-{}
+// One look at the session bus; connecting to it and asking it may each block
+// for the bus's own time-out.
+class SecretStore::Probe : public QThread
+{
+public:
+    explicit Probe(std::function<bool()> look) : m_look(std::move(look)) {}
+    std::atomic<bool> found{false};
+
+protected:
+    void run() override { found = m_look(); }
+
+private:
+    const std::function<bool()> m_look;
+};
+
+SecretStore::SecretStore(QObject* parent, std::function<bool()> secretServiceRuns) : QObject(parent)
+{
+    if (!secretServiceRuns)
+        secretServiceRuns = [] {
+            const QDBusConnection bus = QDBusConnection::sessionBus();
+            return bus.isConnected() && bus.interface() &&
+                   bus.interface()->isServiceRegistered(secretServiceName).value();
+        };
+    m_probe = std::make_unique<Probe>(std::move(secretServiceRuns));
+    m_probe->setObjectName(QStringLiteral("Secret Service probe"));
+}
+
+SecretStore::~SecretStore()
+{
+    if (!m_probe->wait(probeWaitMs)) {
+        // A hung bus must not hold up the quit: the probe ends on its own and
+        // then removes itself.
+        Probe* probe = m_probe.release();
+        connect(probe, &QThread::finished, probe, &QObject::deleteLater);
+        if (probe->isFinished()) // it ended before the connection was made
+            delete probe;
+    }
+}
 
 SecretStore::Place SecretStore::place() const
 {
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    const bool running = bus.isConnected() && bus.interface() &&
-                         bus.interface()->isServiceRegistered(secretServiceName).value();
-    return running ? Place::SecretService : Place::SettingsFile;
+    // A probe still hanging from an earlier look is not waited for again; its
+    // answer, once there, counts as the last one.
+    if (m_probe->isRunning())
+        return m_lastPlace;
+    if (m_probe->isFinished())
+        m_lastPlace = m_probe->found ? Place::SecretService : Place::SettingsFile;
+    m_probe->start();
+    if (m_probe->wait(probeWaitMs))
+        m_lastPlace = m_probe->found ? Place::SecretService : Place::SettingsFile;
+    else
+        logWarning(QStringLiteral("Secret Service: the session bus did not answer within %1 ms; "
+                                  "secrets go to the %2 meanwhile")
+                       .arg(probeWaitMs)
+                       .arg(placeName(m_lastPlace)));
+    return m_lastPlace;
 }
 
 void SecretStore::read(const QStringList& keys, QObject* context, std::function<void(Values)> done)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // Tokens, passwords and the webhook URL: in the desktop's Secret Service
 // (through QtKeychain) when one runs on the session bus, otherwise in the
@@ -25,9 +26,15 @@ public:
     static const QStringList& keys();
     static QString placeName(Place place);
 
-    explicit SecretStore(QObject* parent = nullptr);
+    // secretServiceRuns answers whether a Secret Service runs, on a thread of
+    // its own; by default it asks the session bus.
+    explicit SecretStore(QObject* parent = nullptr,
+                         std::function<bool()> secretServiceRuns = std::function<bool()>());
+    ~SecretStore() override;
 
-    // Where a secret written now goes.
+    // Where a secret written now goes. The session bus may hang (a stuck
+    // daemon), so the look runs on a thread of its own and is waited for at
+    // most a quarter of a second; without an answer by then the last one stands.
     Place place() const;
 
     // done gets every key (empty when absent) once all are read, unless context
@@ -45,5 +52,9 @@ private:
     void writeToService(const QString& key, const QString& value,
                         std::function<void(bool ok, QString error)> done);
 
+    class Probe;
+
     int m_timeoutMs = 120000;
+    std::unique_ptr<Probe> m_probe;
+    mutable Place m_lastPlace = Place::SettingsFile;
 };

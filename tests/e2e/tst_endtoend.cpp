@@ -1,5 +1,6 @@
 // One set played through the real program against real peers; what the window
 // showed is read back from events.log, where FENK records it.
+#include "fakenetworks.h"
 #include "faketwitter.h"
 #include "fakewebservice.h"
 #include "fenktestconfig.h"
@@ -78,6 +79,8 @@ private Q_SLOTS:
             {"--access-token", "4242-Stored", "--access-secret", "StoredSecret", "--v2-only"}));
         FakeWebService service;
         QVERIFY(service.start(work.path()));
+        FakeNetworks networks; // Mastodon, Bluesky and Discord
+        QVERIFY(networks.start(work.path(), "server", {"--lifetime", "600"}));
         const quint16 traktorPort = freePort(), abletonPort = freePort(), overlayPort = freePort();
         const QString sessions = work.path() + "/sessions", sessionFile = sessions + "/7.session";
         QVERIFY(writeFile(sessionFile, seratotest::header()));
@@ -95,6 +98,7 @@ private Q_SLOTS:
         store.setValue("serato/SessionDir", sessions);
         store.setValue("serato/Delay", 3);
         store.setValue("overlay/Port", overlayPort);
+        networks.useIn(store, work.path() + "/ca.pem");
         store.sync();
         QProcess first;
         first.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -104,6 +108,8 @@ private Q_SLOTS:
         QVERIFY(logged("Location: Berlin, Germany (DE)"));
         QVERIFY(logged(QString("Status Broadcast: listening \u2014 port %1").arg(traktorPort)));
         QVERIFY(logged("Status Twitter: @dj_fenk"));
+        QVERIFY(logged("Status Mastodon: @dj@" + networks.host()));
+        QVERIFY(logged("Status Bluesky: @dj.test"));
 
         QVERIFY(run(fenk, {"--start"}));
         QVERIFY(logged("Set started"));
@@ -158,7 +164,8 @@ private Q_SLOTS:
         const auto reports = [&](const QString& path, const QStringList& keys = {}) {
             return service.requests(path, keys + QStringList{"tl"}); // and where from
         };
-        QTRY_VERIFY_WITH_TIMEOUT(posts().size() >= 8 && reports("/track.php").size() >= 4 &&
+        QTRY_VERIFY_WITH_TIMEOUT(posts().size() >= 8 && networks.accepted("bluesky").size() >= 7 &&
+                                     reports("/track.php").size() >= 4 &&
                                      reports("/session.php").size() >= 3,
                                  15000);
         QVERIFY(run(fenk, {"--quit"})); // during the set: it ends as Stop ends it
@@ -185,6 +192,15 @@ private Q_SLOTS:
                               "#FENK is starting to play from: Berlin Germany" + second,
                               "#FENK just finished playing from: Berlin Germany (refused)",
                               "#FENK just finished playing from: Berlin Germany" + second}));
+
+        // The other networks take every post once, in order: no duplicate refusals there.
+        QStringList once = posts().filter(QRegularExpression("^[^(]*$")); // the first set
+        once += QStringList{once.first(), once.last()};
+        for (const char* network : {"mastodon", "bluesky", "discord"})
+            QCOMPARE(networks.accepted(network), once);
+        // The secrets stay in the settings file (no Secret Service), and out of the log.
+        for (const char* secret : {"MastoToken", "app-pass-1234", "HookToken", "StoredSecret"})
+            QVERIFY2(!eventLog().contains(secret), secret);
 
         QCOMPARE(reports("/track.php", {"ta", "tt"}),
                  (QStringList{"DJ Nr 1 & Friend - Tune #1 - Berlin Germany",

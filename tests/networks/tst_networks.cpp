@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -382,6 +383,17 @@ private Q_SLOTS:
         settings.writeNow();
         QCOMPARE(fileMode(file), 0600);
         QVERIFY(readFile(file).contains("in the file"));
+
+        // A bus that does not answer holds up no caller: the last answer stands
+        // meanwhile, and a look still hanging is not waited for again.
+        QSemaphore answer;
+        SecretStore slow(nullptr, [&answer] { return answer.tryAcquire(1, 5000); });
+        const LogCapture log;
+        QCOMPARE(slow.place(), SecretStore::Place::SettingsFile);
+        QCOMPARE(slow.place(), SecretStore::Place::SettingsFile);
+        QCOMPARE(log.records().filter("the session bus did not answer within 250 ms").size(), 1);
+        answer.release(100);
+        QTRY_COMPARE(slow.place(), SecretStore::Place::SecretService);
 
         FENK_REQUIRE_PROGRAM("gnome-keyring-daemon", "gnome-keyring");
         if (m_bus.state() != QProcess::Running || qEnvironmentVariableIsSet("QT_NO_GLIB"))

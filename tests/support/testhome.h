@@ -25,6 +25,10 @@ public:
         // The Serato watcher keeps its state under the temporary folder.
         setenv("TMPDIR", (home + "/tmp").constData(), 1);
         unsetenv("XDG_DOCUMENTS_DIR");
+        // Never the desktop's session bus: its Secret Service would take the
+        // tests' secrets (a test that wants one starts a bus of its own).
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + home + "/runtime/no-bus").constData(),
+               1);
         for (const char* folder : {"runtime", "Documents", "tmp"})
             QDir(m_dir.path()).mkpath(QLatin1String(folder));
         QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),

@@ -1,12 +1,14 @@
 // The main window: tray and preferences handling, and the track pipeline's
 // wiring against the real listeners' hubs and a local HTTPS web service.
 #include "desktop.h"
+#include "fakenetworks.h"
 #include "fakewebservice.h"
 #include "fenktestconfig.h"
 #include "files.h"
 #include "freeport.h"
 #include "logcapture.h"
 #include "maindlg.h"
+#include "networkstab.h"
 #include "offlinetwitter.h"
 #include "peers.h"
 #include "prefsdlg.h"
@@ -21,6 +23,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
@@ -39,6 +42,7 @@ class TestMainWindow : public QObject
     OfflineTwitter m_twitter;
     QTemporaryDir m_certs;
     FakeWebService m_service;
+    FakeNetworks m_networks;
 
     static QMessageBox* openBox()
     {
@@ -61,6 +65,7 @@ private Q_SLOTS:
         FENK_REQUIRE_PROGRAM("sqlite3", "sqlite3");
         QVERIFY(m_service.makeCertificates(m_certs.path()));
         QVERIFY(m_service.start(m_certs.path()));
+        QVERIFY(m_networks.start(m_certs.path(), "server", {"--lifetime", "600"}));
     }
 
     // A desktop with a tray, where closing the window only hides it.
@@ -392,6 +397,71 @@ private Q_SLOTS:
             entries[2 + run]->trigger();
             QCOMPARE(clipboard.text(), text);
         }
+    }
+
+    // Mastodon, Bluesky and Discord beside X: a status line per active network,
+    // the counter of the tightest, Send and Test to the active ones only, the
+    // sign-in from the tab, a quit that waits for their queues. Without a
+    // Secret Service the secrets go to the settings file.
+    void networks()
+    {
+        QSettings store;
+        m_networks.useIn(store, m_certs.path() + "/ca.pem");
+        store.setValue("ActiveTwitter", false);
+        QVERIFY(m_networks.configure({{"mastodon", QJsonObject{{"max_characters", 60}}}}));
+        LogCapture log;
+        MainDlg window;
+        PrefsDlg& p = *window.preferences();
+        NetworksTab& tab = *p.findChild<NetworksTab*>();
+        const StatusModel& status = window.statusModel();
+        QTRY_COMPARE(status.text("mastodon"), "@dj@" + m_networks.host());
+        QTRY_COMPARE(status.text("bluesky") + status.text("discord"),
+                     "@dj.test" + QString("webhook \u201CFENK hook\u201D"));
+        Ui::MainDlg& ui = window.form();
+        ui.msgTxtEdit->setPlainText("a https://fenk.fm/a/long/way \u6771\u4eac \U0001F600");
+        QCOMPARE(ui.characterLcdNum->intValue(), 30); // the instance's 60, the link as 23
+        tab.mastodonActiveChBox->setChecked(false);
+        tab.blueskyPasswordEdit->setText("app-pass-1234");
+        window.prefsDlgShow();
+        p.close();
+        QVERIFY(tab.blueskyPasswordEdit->text().isEmpty());
+        QCOMPARE(status.keys().filter(QRegularExpression("^(mastodon|bluesky|discord)$")),
+                 (QStringList{"bluesky", "discord"}));
+        QCOMPARE(ui.characterLcdNum->intValue(), 267); // Bluesky's 300 graphemes
+        p.activeTwitChBox->setChecked(true);
+        QCOMPARE(ui.characterLcdNum->intValue(), 106); // X's 140 UTF-16 code units
+        p.activeTwitChBox->setChecked(false);
+        ui.sendMsgBtn->click();
+        QVERIFY(ui.msgTxtEdit->toPlainText().isEmpty());
+        tab.mastodonTestBtn->click();
+        QCOMPARE(tab.mastodonStateLbl->text(), "off\nNothing was posted: Mastodon is not active.");
+        tab.discordTestBtn->click();
+        QTRY_VERIFY(tab.discordStateLbl->text().contains("\nTest posted: HTTP 200"));
+        const QString sent = "a https://fenk.fm/a/long/way \u6771\u4eac \U0001F600";
+        QTRY_COMPARE(m_networks.accepted("discord"), (QStringList{sent, PrefsDlg::testMessage()}));
+        QTRY_COMPARE(m_networks.accepted("bluesky"), QStringList{sent});
+        QCOMPARE(m_networks.accepted("mastodon"), QStringList());
+
+        // The desktop sign-in switches the network on; the code goes in a dialog.
+        store.remove("mastodon/AccessToken");
+        tab.mastodonSignInBtn->click();
+        QInputDialog* code = nullptr;
+        QTRY_VERIFY((code = p.findChild<QInputDialog*>()) && code->isVisible());
+        QVERIFY(code->labelText().contains("/oauth/authorize?"));
+        code->setTextValue("CODE");
+        code->accept();
+        QTRY_COMPARE(status.text("mastodon"), "@dj@" + m_networks.host());
+        QVERIFY(tab.mastodonActiveChBox->isChecked());
+        QCOMPARE(store.value("mastodon/AccessToken").toString(), "MastoToken2");
+        QCOMPARE(store.value("bluesky/AppPassword").toString(), "app-pass-1234");
+
+        // A quit waits for the queues, within its budget.
+        QVERIFY(m_networks.configure({{"mastodon", QJsonObject{{"hang", 5}}}}));
+        ui.msgTxtEdit->setPlainText("last words");
+        ui.sendMsgBtn->click();
+        QVERIFY(!window.finishBeforeQuit(std::chrono::milliseconds(500)));
+        QVERIFY(log.text().contains("with Mastodon posts still to leave\n"));
+        QTRY_COMPARE(m_networks.accepted("discord"), QStringList{"last words"});
     }
 };
 
