@@ -6,11 +6,10 @@
 #include "track.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -21,25 +20,27 @@ namespace {
 const QString statusKey = QStringLiteral("tracklist");
 }
 
-// Owns the file of the running set on the worker thread. Appends are gathered
-// and written together once the worker's queue is empty. Tracks that could not
-// be written (a full disk) are tried again on a timer and with every later
-// request, also after their set has stopped, until they are on disk.
+// Owns the file of the running set; every call runs on the worker thread, one
+// after another. Appends are gathered and written together once the jobs queued
+// before them have run. Tracks that could not be written (a full disk) are
+// tried again with every later request and when the output asks for a retry,
+// also after their set has stopped, until they are on disk. Answers leave as
+// queued signals.
 class TrackListWriter : public QObject
 {
     Q_OBJECT
 public:
-    TrackListWriter(QString folder, QString stylesheetHost)
+    TrackListWriter(QString folder, QString stylesheetHost, SerialWorker& worker)
         : m_folder(std::move(folder)), m_stylesheetHost(std::move(stylesheetHost)),
-          m_file(newFile()), m_retry(this)
+          m_file(newFile()), m_worker(worker)
+    {}
+
+    void retry()
     {
-        m_retry.setInterval(retryIntervalMs);
-        connect(&m_retry, &QTimer::timeout, this, [this] {
-            flush();
-            if (m_file->unwrittenCount() > 0)
-                m_file->writeUnwritten();
-            report(0, m_file->unwrittenCount() == 0, m_file->errorString());
-        });
+        flush();
+        if (m_file->unwrittenCount() > 0)
+            m_file->writeUnwritten();
+        report(0, m_file->unwrittenCount() == 0, m_file->errorString());
     }
 
     void create(qint64 request, const QString& name, const TrackListLocation& location)
@@ -59,7 +60,7 @@ public:
         m_location = location;
         m_lastRequest = request;
         if (m_pending.size() == 1)
-            QMetaObject::invokeMethod(this, &TrackListWriter::flush, Qt::QueuedConnection);
+            m_worker.post([this] { flush(); });
     }
 
     // The removed file is kept beside the new one; without that, nothing is cleared.
@@ -136,15 +137,14 @@ public:
     }
 
 Q_SIGNALS:
-    void done(qint64 request, bool ok, QString error);
+    // waiting: tracks are held back and want another try.
+    void done(qint64 request, bool ok, QString error, bool waiting);
     void copyFailed(QString folder, QString error);
     // The file on disk was not as the last write left it: it was rewritten
     // from the entries known here. damaged: it could be read but not parsed.
     void repaired(QString fileName, bool damaged, int tracks);
 
 private:
-    static constexpr int retryIntervalMs = 5000;
-
     std::unique_ptr<TrackListFile> newFile() const
     {
         return std::make_unique<TrackListFile>(m_folder, m_stylesheetHost);
@@ -206,11 +206,7 @@ private:
                         .arg(m_heldBack.front()->fileName(), m_heldBack.front()->errorString());
         }
         const bool waiting = !m_heldBack.empty() || m_file->unwrittenCount() > 0;
-        if (waiting && !m_retry.isActive())
-            m_retry.start();
-        else if (!waiting)
-            m_retry.stop();
-        Q_EMIT done(request, ok, ok ? QString() : error);
+        Q_EMIT done(request, ok, ok ? QString() : error, waiting);
     }
 
     QString m_folder;
@@ -220,20 +216,20 @@ private:
     QVector<TrackListFile::Entry> m_pending;
     TrackListLocation m_location;
     qint64 m_lastRequest = 0;
-    QTimer m_retry;
+    SerialWorker& m_worker;
 };
 
 TrackListOutput::TrackListOutput(QString folder, QString stylesheetHost, StatusModel* status,
                                  QObject* parent)
-    : QObject(parent), m_folder(folder), m_status(status),
-      m_writer(new TrackListWriter(std::move(folder), std::move(stylesheetHost)))
+    : QObject(parent), m_folder(folder), m_status(status), m_worker("FENK tracklist"),
+      m_writer(
+          std::make_unique<TrackListWriter>(std::move(folder), std::move(stylesheetHost), m_worker))
 {
-    m_thread.setObjectName(QStringLiteral("FENK tracklist"));
-    m_writer->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
-    connect(m_writer, &TrackListWriter::done, this, &TrackListOutput::written);
-    connect(m_writer, &TrackListWriter::copyFailed, this, &TrackListOutput::copyFailed);
-    connect(m_writer, &TrackListWriter::repaired, this,
+    m_retry.setInterval(retryIntervalMs);
+    connect(&m_retry, &QTimer::timeout, this, [this] { post(&TrackListWriter::retry); });
+    connect(m_writer.get(), &TrackListWriter::done, this, &TrackListOutput::written);
+    connect(m_writer.get(), &TrackListWriter::copyFailed, this, &TrackListOutput::copyFailed);
+    connect(m_writer.get(), &TrackListWriter::repaired, this,
             [this](const QString& name, bool damaged, int tracks) {
                 if (name != m_fileName)
                     return;
@@ -247,22 +243,25 @@ TrackListOutput::TrackListOutput(QString folder, QString stylesheetHost, StatusM
                                          .arg(tracks);
                 showStatus();
             });
-    m_thread.start();
     if (m_status != nullptr)
         m_status->addLine(statusKey, tr("Tracklist"));
     showStatus();
 }
 
+// The writer's last jobs run before the worker is joined; what they report
+// afterwards goes nowhere.
 TrackListOutput::~TrackListOutput()
 {
-    if (m_open) {
-        const qint64 request = ++m_requested;
-        QMetaObject::invokeMethod(m_writer, [w = m_writer, request] { w->close(request); });
-    }
-    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->finish(); });
-    m_thread.quit();
-    if (!m_thread.wait(QDeadlineTimer(1500)))
-        event_log::write("The tracklist's last write did not finish in time", event_log::error, 1);
+    if (m_open)
+        post(&TrackListWriter::close, ++m_requested);
+    post(&TrackListWriter::finish);
+    m_worker.wait();
+    disconnect(m_writer.get(), nullptr, this, nullptr);
+}
+
+template <class Method, class... Args> void TrackListOutput::post(Method method, Args... args)
+{
+    m_worker.post([writer = m_writer.get(), method, args...] { (writer->*method)(args...); });
 }
 
 void TrackListOutput::setLocation(const TrackListLocation& location)
@@ -283,11 +282,7 @@ void TrackListOutput::setStarted(const SetController& set)
     m_tracks = 0;
     m_error.clear();
     m_repair.clear();
-    const qint64 request = ++m_requested;
-    QMetaObject::invokeMethod(m_writer,
-                              [w = m_writer, request, name = m_fileName, location = m_location] {
-                                  w->create(request, name, location);
-                              });
+    post(&TrackListWriter::create, ++m_requested, m_fileName, m_location);
     showStatus();
 }
 
@@ -296,11 +291,8 @@ void TrackListOutput::trackPlayed(const Track& track, const SetController&)
     if (!m_open || track.source != TrackSource::Broadcast)
         return;
     ++m_tracks;
-    const qint64 request = ++m_requested;
-    QMetaObject::invokeMethod(
-        m_writer, [w = m_writer, request,
-                   entry = TrackListFile::entryFor(track.artist, track.title, track.received),
-                   location = m_location] { w->append(request, entry, location); });
+    post(&TrackListWriter::append, ++m_requested,
+         TrackListFile::entryFor(track.artist, track.title, track.received), m_location);
 }
 
 void TrackListOutput::setStopped(const SetController&)
@@ -308,8 +300,7 @@ void TrackListOutput::setStopped(const SetController&)
     if (!m_open)
         return;
     m_open = false;
-    const qint64 request = ++m_requested;
-    QMetaObject::invokeMethod(m_writer, [w = m_writer, request] { w->close(request); });
+    post(&TrackListWriter::close, ++m_requested);
     showStatus();
 }
 
@@ -317,11 +308,7 @@ void TrackListOutput::clear()
 {
     if (!m_open)
         return;
-    const qint64 request = ++m_requested;
-    QMetaObject::invokeMethod(m_writer,
-                              [w = m_writer, request, location = m_location, tracks = m_tracks] {
-                                  w->clear(request, location, tracks);
-                              });
+    post(&TrackListWriter::clear, ++m_requested, m_location, m_tracks);
     m_tracks = 0;
 }
 
@@ -329,7 +316,7 @@ void TrackListOutput::copyTo(const QString& folder)
 {
     if (!m_open)
         return;
-    QMetaObject::invokeMethod(m_writer, [w = m_writer, folder] { w->copyTo(folder); });
+    post(&TrackListWriter::copyTo, folder);
 }
 
 bool TrackListOutput::waitForWrites(int timeoutMs)
@@ -344,8 +331,12 @@ bool TrackListOutput::waitForWrites(int timeoutMs)
     return m_done >= m_requested;
 }
 
-void TrackListOutput::written(qint64 request, bool ok, QString error)
+void TrackListOutput::written(qint64 request, bool ok, QString error, bool waiting)
 {
+    if (waiting && !m_retry.isActive())
+        m_retry.start();
+    else if (!waiting)
+        m_retry.stop();
     m_done = qMax(m_done, request);
     if (m_done >= m_requested)
         Q_EMIT writesDone();

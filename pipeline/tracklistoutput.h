@@ -1,12 +1,15 @@
 #pragma once
 
+#include "serialworker.h"
 #include "setoutput.h"
 #include "tracklistfile.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include <QTimer>
+
+#include <memory>
 
 class StatusModel;
 class TrackListWriter;
@@ -56,13 +59,17 @@ Q_SIGNALS:
     void writesDone();
 
 private:
-    void written(qint64 request, bool ok, QString error);
+    // Hands a call of the writer to the worker thread, the arguments copied.
+    template <class Method, class... Args> void post(Method method, Args... args);
+    void written(qint64 request, bool ok, QString error, bool waiting);
     void showStatus();
 
     QString m_folder;
     StatusModel* m_status;
-    QThread m_thread;
-    TrackListWriter* m_writer; // lives on m_thread, deleted when it finishes
+    static constexpr int retryIntervalMs = 5000;
+    SerialWorker m_worker;
+    std::unique_ptr<TrackListWriter> m_writer; // called on m_worker's thread only
+    QTimer m_retry;                            // held-back tracks are tried again
     TrackListLocation m_location;
     QString m_fileName;
     QStringList m_usedNames;
