@@ -33,7 +33,6 @@ public:
 
     // Targets are not owned; they are asked in the order they were added.
     void addTarget(PostTarget* target);
-    bool anyActive() const;
 
     void setStarted(const SetController& set) override;
     void trackPlayed(const Track& track, const SetController& set) override;
@@ -43,6 +42,7 @@ public:
     bool postToAll(const QString& text, PostKind kind);
 
 private:
+    bool anyActive() const;
     void postStartStop(const SetController& set, PostKind kind);
 
     TextSource m_texts;

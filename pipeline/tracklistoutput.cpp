@@ -338,8 +338,6 @@ void TrackListOutput::written(qint64 request, bool ok, QString error, bool waiti
     else if (!waiting)
         m_retry.stop();
     m_done = qMax(m_done, request);
-    if (m_done >= m_requested)
-        Q_EMIT writesDone();
     if (ok == m_error.isEmpty() && (ok || error == m_error))
         return;
     if (!ok)

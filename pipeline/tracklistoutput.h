@@ -55,8 +55,6 @@ public:
 
 Q_SIGNALS:
     void copyFailed(QString folder, QString error);
-    // Every write asked for so far is done (written or failed).
-    void writesDone();
 
 private:
     // Hands a call of the writer to the worker thread, the arguments copied.
