@@ -247,16 +247,23 @@ void ListenerControl::sourceChanged(const QString& mount, const QString& client,
     showBroadcast();
 }
 
+bool ListenerControl::showNotListening(const QString& key, const Listening& state)
+{
+    if (!state.error.isEmpty())
+        m_status->set(key, tr("not listening"), tr("port %1: %2").arg(state.port).arg(state.error));
+    else if (state.openPort == 0)
+        m_status->set(key, tr("starting"), tr("port %1").arg(state.port));
+    else
+        return false;
+    return true;
+}
+
 void ListenerControl::showBroadcast()
 {
-    const Listening& state = m_oggState;
-    if (!state.error.isEmpty()) {
-        m_status->set(broadcastKey, tr("not listening"),
-                      tr("port %1: %2").arg(state.port).arg(state.error));
-    } else if (state.openPort == 0) {
-        m_status->set(broadcastKey, tr("starting"), tr("port %1").arg(state.port));
-    } else if (m_sources.isEmpty()) {
-        m_status->set(broadcastKey, tr("listening"), tr("port %1").arg(state.openPort));
+    if (showNotListening(broadcastKey, m_oggState))
+        return;
+    if (m_sources.isEmpty()) {
+        m_status->set(broadcastKey, tr("listening"), tr("port %1").arg(m_oggState.openPort));
     } else {
         // The source that came last is the one the DJ is looking for.
         auto latest = m_sources.cbegin();
@@ -290,17 +297,9 @@ void ListenerControl::scheduleOscLine()
 
 void ListenerControl::showOsc()
 {
-    const Listening& state = m_oscState;
-    if (!state.error.isEmpty()) {
-        m_status->set(oscKey, tr("not listening"),
-                      tr("port %1: %2").arg(state.port).arg(state.error));
+    if (showNotListening(oscKey, m_oscState))
         return;
-    }
-    if (state.openPort == 0) {
-        m_status->set(oscKey, tr("starting"), tr("port %1").arg(state.port));
-        return;
-    }
-    QString detail = tr("port %1").arg(state.openPort);
+    QString detail = tr("port %1").arg(m_oscState.openPort);
     if (m_setRunning && !m_tempo.isEmpty()) {
         bool number = false;
         const double bpm = m_tempo.toDouble(&number);

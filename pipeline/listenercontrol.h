@@ -100,6 +100,8 @@ private:
     template <class Thread>
     void setPort(int port, Listening& state, Thread*& thread, void (ListenerControl::*create)());
     void sourceChanged(const QString& mount, const QString& client, const QDateTime& since);
+    // A listener's line while it does not listen, yet or at all; false once it does.
+    bool showNotListening(const QString& key, const Listening& state);
     void showBroadcast();
     void showSerato(const QString& text);
     void showOsc();
