@@ -1,3 +1,4 @@
+#include "benchmain.h"
 #include "eventlog.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
@@ -5,7 +6,6 @@
 #include "offlinetwitter.h"
 #include "osc_parser.h"
 #include "oscthread.h"
-#include "testhome.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -257,17 +257,4 @@ BENCHMARK(BM_OscWindowFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::k
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    TestHome home;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
-    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
-    const OfflineTwitter offline;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+FENK_BENCHMARK_MAIN(QApplication, OfflineTwitter)

@@ -1,6 +1,7 @@
 // The overlay server's cost: how long a reported track takes to reach the
 // event streams of connected pages, and what connected pages cost between
 // tracks.
+#include "benchmain.h"
 #include "overlayserver.h"
 #include "setcontroller.h"
 
@@ -138,11 +139,4 @@ BENCHMARK(BM_IdleBetweenTracks)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FENK_BENCHMARK_MAIN(QCoreApplication)
