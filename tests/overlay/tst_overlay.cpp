@@ -20,6 +20,9 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -174,7 +177,19 @@ private Q_SLOTS:
             history.waitForWrites();
             QCOMPARE(readFile(history.historyPath()).count('\n'), m_set.history().size());
         }
+        // A full disk cuts this line short; the set's end writes the rest.
+        bool failed = false;
+        connect(&history, &SetHistoryFile::writeFailed, this, [&] { failed = true; });
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit full{rlim_t(QFileInfo(history.historyPath()).size() + 10), old.rlim_max};
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
         play(Track::broadcast("Who", "Dub [ID] edit", "/live.ogg", t0.addSecs(900)));
+        history.waitForWrites();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        QTRY_VERIFY(failed);
         nowPlaying.waitForWrites();
         QCOMPARE(readFile(nowPlaying.path()), QByteArray("DJ X - Tune"));
         m_set.stop();
