@@ -1,5 +1,6 @@
 #include "benchmain.h"
 #include "eventlog.h"
+#include "freeport.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
 #include "messanger.h"
@@ -11,7 +12,6 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTimer>
 #include <QtEndian>
 
@@ -231,10 +231,7 @@ BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark:
 void BM_OscWindowFlood(benchmark::State& state)
 {
     const QByteArray stream = tempoFlood(false);
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const int port = probe.serverPort();
-    probe.close();
+    const int port = freePort();
     QSettings().setValue(QStringLiteral("ableton/Port"), port);
     QSettings().setValue(QStringLiteral("ableton/MasterClip"), true);
     QSettings().setValue(QStringLiteral("icecast/Port"), 0);

@@ -6,6 +6,7 @@
 // With the argument 1, Mastodon, Bluesky and Discord post too: four accounts'
 // queues take the text.
 #include "benchmain.h"
+#include "freeport.h"
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "sourceclient.h"
@@ -19,7 +20,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -29,12 +29,6 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
 
 void BM_TraktorTrackToPost(benchmark::State& state)
 {
