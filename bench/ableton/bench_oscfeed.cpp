@@ -1,5 +1,5 @@
 #include "benchmain.h"
-#include "eventlog.h"
+#include "eventlogfile.h"
 #include "freeport.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
@@ -9,7 +9,9 @@
 #include "oscthread.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QObject>
 #include <QSettings>
 #include <QTimer>
@@ -27,7 +29,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 
 namespace {
 
@@ -159,12 +160,21 @@ QByteArray tempoFlood(bool slipFramed)
     return stream;
 }
 
+// Both floods write the event log as the program does, to this folder's
+// events.log (the test home's temporary folder).
+QString logFolder()
+{
+    return QDir::tempPath();
+}
+
 // Each iteration a child sends stream to port, and the main thread's event loop
 // runs until hub has delivered every message's tempo report to a receiver
 // there (or a minute has passed). The CPU time counts every thread of the
 // process.
 void timeFloods(benchmark::State& state, int port, const QByteArray& stream, Messanger* hub)
 {
+    const QFileInfo log(QDir(logFolder()).filePath(QStringLiteral("events.log")));
+    const qint64 logBefore = log.size();
     QObject receiver;
     std::int64_t reports = 0;
     QEventLoop flood;
@@ -191,18 +201,17 @@ void timeFloods(benchmark::State& state, int port, const QByteArray& stream, Mes
     state.SetItemsProcessed(sent);
     state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
     state.counters["lost_reports"] = double(sent - reports);
+    state.counters["log_bytes_per_flood"] =
+        double(QFileInfo(log.filePath()).size() - logBefore) / double(state.iterations());
 }
 
 // The flood from a sender on TCP (length-prefixed, or SLIP with range(0) = 1)
 // through the listener thread and the hub to the main thread's event loop, as
-// the window has it, with the event log written to a file.
+// the window has it.
 void BM_OscListenerFlood(benchmark::State& state)
 {
     const QByteArray stream = tempoFlood(state.range(0) == 1);
-    const std::string logPath = "/tmp/bench_oscfeed_events.log";
-    std::ofstream logFile(logPath, std::ios::trunc);
-    event_log::file_logger sink(logFile);
-    event_log::instance().set_sink(&sink);
+    const EventLogFile log(logFolder());
 
     OscThread thread(0);
     int port = 0;
@@ -217,10 +226,6 @@ void BM_OscListenerFlood(benchmark::State& state)
 
     timeFloods(state, port, stream, thread.hub);
     thread.stop();
-    event_log::instance().set_sink(nullptr);
-    logFile.close();
-    std::ifstream written(logPath, std::ios::ate);
-    state.counters["log_bytes_per_flood"] = double(written.tellg()) / double(state.iterations());
 }
 BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -231,6 +236,7 @@ BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark:
 void BM_OscWindowFlood(benchmark::State& state)
 {
     const QByteArray stream = tempoFlood(false);
+    const EventLogFile log(logFolder());
     const int port = freePort();
     QSettings().setValue(QStringLiteral("ableton/Port"), port);
     QSettings().setValue(QStringLiteral("ableton/MasterClip"), true);
