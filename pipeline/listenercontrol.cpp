@@ -81,6 +81,8 @@ ListenerControl::~ListenerControl()
 
 template <class Thread> void ListenerControl::watch(Thread* thread, Listening& state)
 {
+    state.openPort = 0;
+    state.error.clear();
     // The thread is the receiver: a report of its run still queued when the
     // thread is replaced is discarded with it and cannot reach its successor.
     connect(thread, &AsioServerThread::listening, thread, [this, &state](int port) {
@@ -100,8 +102,6 @@ void ListenerControl::createBroadcastListener()
     ogg_server_options options;
     options.listen_address = m_listenAddress;
     m_ogg = new OggThread(m_oggState.port, this, options);
-    m_oggState.openPort = 0;
-    m_oggState.error.clear();
     m_sources.clear();
     watch(m_ogg, m_oggState);
     connect(&m_ogg->hub, QOverload<QString, QString, QString>::of(&Messanger::sendStat), m_ogg,
@@ -120,8 +120,6 @@ void ListenerControl::createOscListener()
     osc_server_options options;
     options.listen_address = m_listenAddress;
     m_osc = new OscThread(m_oscState.port, this, options);
-    m_oscState.openPort = 0;
-    m_oscState.error.clear();
     watch(m_osc, m_oscState);
     connect(m_osc->hub, QOverload<QString>::of(&Messanger::sendStat), m_osc,
             [this](const QString& tempo) {
@@ -150,30 +148,29 @@ void ListenerControl::stopListening()
     m_osc->stop();
 }
 
-void ListenerControl::setBroadcastPort(int port)
+template <class Thread>
+void ListenerControl::setPort(int port, Listening& state, Thread*& thread,
+                              void (ListenerControl::*create)())
 {
-    if (port == m_oggState.port)
+    if (port == state.port)
         return;
-    m_oggState.port = port;
+    state.port = port;
     if (m_stopped)
         return;
-    delete m_ogg;
-    createBroadcastListener();
-    m_ogg->start(QThread::IdlePriority);
+    delete thread;
+    (this->*create)();
+    thread->start(QThread::IdlePriority);
     listenersChanged();
+}
+
+void ListenerControl::setBroadcastPort(int port)
+{
+    setPort(port, m_oggState, m_ogg, &ListenerControl::createBroadcastListener);
 }
 
 void ListenerControl::setOscPort(int port)
 {
-    if (port == m_oscState.port)
-        return;
-    m_oscState.port = port;
-    if (m_stopped)
-        return;
-    delete m_osc;
-    createOscListener();
-    m_osc->start(QThread::IdlePriority);
-    listenersChanged();
+    setPort(port, m_oscState, m_osc, &ListenerControl::createOscListener);
 }
 
 void ListenerControl::setOscShown(bool shown)
@@ -250,16 +247,23 @@ void ListenerControl::sourceChanged(const QString& mount, const QString& client,
     showBroadcast();
 }
 
+bool ListenerControl::showNotListening(const QString& key, const Listening& state)
+{
+    if (!state.error.isEmpty())
+        m_status->set(key, tr("not listening"), tr("port %1: %2").arg(state.port).arg(state.error));
+    else if (state.openPort == 0)
+        m_status->set(key, tr("starting"), tr("port %1").arg(state.port));
+    else
+        return false;
+    return true;
+}
+
 void ListenerControl::showBroadcast()
 {
-    const Listening& state = m_oggState;
-    if (!state.error.isEmpty()) {
-        m_status->set(broadcastKey, tr("not listening"),
-                      tr("port %1: %2").arg(state.port).arg(state.error));
-    } else if (state.openPort == 0) {
-        m_status->set(broadcastKey, tr("starting"), tr("port %1").arg(state.port));
-    } else if (m_sources.isEmpty()) {
-        m_status->set(broadcastKey, tr("listening"), tr("port %1").arg(state.openPort));
+    if (showNotListening(broadcastKey, m_oggState))
+        return;
+    if (m_sources.isEmpty()) {
+        m_status->set(broadcastKey, tr("listening"), tr("port %1").arg(m_oggState.openPort));
     } else {
         // The source that came last is the one the DJ is looking for.
         auto latest = m_sources.cbegin();
@@ -293,17 +297,9 @@ void ListenerControl::scheduleOscLine()
 
 void ListenerControl::showOsc()
 {
-    const Listening& state = m_oscState;
-    if (!state.error.isEmpty()) {
-        m_status->set(oscKey, tr("not listening"),
-                      tr("port %1: %2").arg(state.port).arg(state.error));
+    if (showNotListening(oscKey, m_oscState))
         return;
-    }
-    if (state.openPort == 0) {
-        m_status->set(oscKey, tr("starting"), tr("port %1").arg(state.port));
-        return;
-    }
-    QString detail = tr("port %1").arg(state.openPort);
+    QString detail = tr("port %1").arg(m_oscState.openPort);
     if (m_setRunning && !m_tempo.isEmpty()) {
         bool number = false;
         const double bpm = m_tempo.toDouble(&number);

@@ -94,8 +94,14 @@ private:
 
     void createBroadcastListener();
     void createOscListener();
+    // Resets state for a new thread and keeps it up to date with the thread's run.
     template <class Thread> void watch(Thread* thread, Listening& state);
+    // Replaces the listener's thread with one made by create on the new port.
+    template <class Thread>
+    void setPort(int port, Listening& state, Thread*& thread, void (ListenerControl::*create)());
     void sourceChanged(const QString& mount, const QString& client, const QDateTime& since);
+    // A listener's line while it does not listen, yet or at all; false once it does.
+    bool showNotListening(const QString& key, const Listening& state);
     void showBroadcast();
     void showSerato(const QString& text);
     void showOsc();

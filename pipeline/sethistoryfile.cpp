@@ -24,6 +24,33 @@ struct SetHistoryFile::Writer
 {
     QFile file;
     QByteArray pending; // lines no write has stored yet
+
+    bool open()
+    {
+        return file.isOpen() ||
+               (!file.fileName().isEmpty() &&
+                file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
+    }
+    // Writes what is pending. False when some of it stays so; the file is then
+    // closed, to be opened again for the next line, which may find the disk freed.
+    bool flush()
+    {
+        if (pending.isEmpty())
+            return true;
+        if (!open())
+            return false;
+        const qint64 written = file.write(pending);
+        if (written > 0)
+            pending.remove(0, static_cast<int>(written));
+        if (pending.isEmpty())
+            return true;
+        file.close();
+        return false;
+    }
+    QString error() const
+    {
+        return QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+    }
 };
 
 SetHistoryFile::SetHistoryFile(QString folder, QObject* parent)
@@ -67,9 +94,8 @@ void SetHistoryFile::setStarted(const SetController& set)
         writer->file.close();
         writer->pending.clear();
         writer->file.setFileName(path);
-        if (!QDir().mkpath(QFileInfo(path).path()) ||
-            !writer->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(path, writer->file.errorString()));
+        if (!QDir().mkpath(QFileInfo(path).path()) || !writer->open())
+            Q_EMIT writeFailed(writer->error());
     });
 }
 
@@ -77,20 +103,8 @@ void SetHistoryFile::trackPlayed(const Track& track, const SetController& set)
 {
     m_worker.post([this, writer = m_writer, line = jsonLine(track, set.startTime())] {
         writer->pending += line;
-        QFile& file = writer->file;
-        if (!file.isOpen() && !file.fileName().isEmpty() &&
-            !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-            return;
-        }
-        const qint64 written = file.write(writer->pending);
-        if (written > 0)
-            writer->pending.remove(0, static_cast<int>(written));
-        if (!writer->pending.isEmpty()) {
-            Q_EMIT writeFailed(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-            // Opened again for the next line, which may find the disk freed.
-            file.close();
-        }
+        if (!writer->flush())
+            Q_EMIT writeFailed(writer->error());
     });
 }
 
@@ -98,12 +112,7 @@ void SetHistoryFile::setStopped(const SetController& set)
 {
     m_worker.post([this, writer = m_writer, base = m_basePath, start = set.startTime(),
                    tracks = unshared(set.history())] {
-        if (!writer->pending.isEmpty() &&
-            (writer->file.isOpen() ||
-             writer->file.open(QIODevice::WriteOnly | QIODevice::Append))) {
-            if (writer->file.write(writer->pending) == writer->pending.size())
-                writer->pending.clear();
-        }
+        writer->flush(); // a last try for lines a full disk held back
         writer->file.close();
         if (tracks.isEmpty())
             return;

@@ -88,8 +88,7 @@ MainDlg::MainDlg(QWidget* parent)
         set.addOutput(output);
     set.setLocation(ui.locationEdit->text());
     // The set's history, exports, now-playing file and overlay, after the tracklist.
-    setFiles =
-        std::make_unique<SetFilesControls>(set, status, *trackList, *menu, *tray, *prefsDlg, this);
+    setFiles = std::make_unique<SetFilesControls>(set, status, *trackList, *menu, *prefsDlg, this);
 
     trackListControls = new TrackListControls(*trackList, *prefsDlg, *serviceChecks, this);
     ui.statusView->setModel(&status);
@@ -189,28 +188,24 @@ void MainDlg::migrateLegacyFolder()
     migrateLegacyTrackLists(trackListFolder(), QCoreApplication::applicationName());
 }
 
-// The tray menu and the window's menu bar lead to the same slots.
+// The tray menu shows the menu bar's entries for the set, the folder and the
+// log; its own lead to the same slots as the menu bar's.
 void MainDlg::createTrayIcon()
 {
-    tray = new Tray(this);
+    tray = new Tray(*menu, this);
     connect(tray->tweetTrackAction, &QAction::triggered, this, [this] {
         tweetTrack();
         if (!lastTrack.artist.isEmpty() || !lastTrack.title.isEmpty())
             twitter->prepareTrackMessage(lastTrack);
     });
-    for (const auto& [startStop, prefs, folder, log, quit] :
-         {std::make_tuple(tray->startStopAction, tray->preferencesAction,
-                          tray->openTrackListFolderAction, tray->openEventLogAction,
-                          tray->quitAction),
-          std::make_tuple(menu->startStopAction, menu->preferencesAction,
-                          menu->openTrackListFolderAction, menu->openEventLogAction,
-                          menu->quitAction)}) {
-        connect(startStop, &QAction::triggered, this, &MainDlg::startStopServers);
+    connect(menu->startStopAction, &QAction::triggered, this, &MainDlg::startStopServers);
+    connect(menu->openTrackListFolderAction, &QAction::triggered, this,
+            &MainDlg::openTrackListFolder);
+    connect(menu->openEventLogAction, &QAction::triggered, this, &MainDlg::openEventLog);
+    for (QAction* prefs : {menu->preferencesAction, tray->preferencesAction})
         connect(prefs, &QAction::triggered, this, &MainDlg::prefsDlgShow);
-        connect(folder, &QAction::triggered, this, &MainDlg::openTrackListFolder);
-        connect(log, &QAction::triggered, this, &MainDlg::openEventLog);
+    for (QAction* quit : {menu->quitAction, tray->quitAction})
         connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
-    }
 }
 
 void MainDlg::setTrayIconStarted()

@@ -9,7 +9,6 @@
 #include "statusmodel.h"
 #include "statusview.h"
 #include "tracklistoutput.h"
-#include "tray.h"
 #include "windowmenu.h"
 
 #include <QAction>
@@ -77,7 +76,7 @@ void OverlayPrefsBox::showNowPlayingPath(const QString& path)
 }
 
 SetFilesControls::SetFilesControls(SetController& set, StatusModel& status,
-                                   const TrackListOutput& trackList, WindowMenu& menu, Tray& tray,
+                                   const TrackListOutput& trackList, WindowMenu& menu,
                                    PrefsDlg& prefs, QWidget* window)
     : m_set(set), m_status(status), m_window(window), m_prefs(&prefs),
       m_files(std::make_unique<SetFiles>(
@@ -97,12 +96,10 @@ SetFilesControls::SetFilesControls(SetController& set, StatusModel& status,
     connect(&prefs, &PrefsDlg::closeDlg, this, &SetFilesControls::applySettings);
     applySettings();
 
-    m_exportActions = {menu.exportSetAction, menu.copyTrackListAction, tray.exportSetAction,
-                       tray.copyTrackListAction};
-    for (QAction* action : {menu.exportSetAction, tray.exportSetAction})
-        connect(action, &QAction::triggered, this, &SetFilesControls::exportSet);
-    for (QAction* action : {menu.copyTrackListAction, tray.copyTrackListAction})
-        connect(action, &QAction::triggered, this, &SetFilesControls::copyTrackList);
+    // The tray menu shows these same two actions.
+    m_exportActions = {menu.exportSetAction, menu.copyTrackListAction};
+    connect(menu.exportSetAction, &QAction::triggered, this, &SetFilesControls::exportSet);
+    connect(menu.copyTrackListAction, &QAction::triggered, this, &SetFilesControls::copyTrackList);
     connect(&set, &SetController::started, this, &SetFilesControls::updateActions);
     connect(&set, &SetController::trackPlayed, this, &SetFilesControls::updateActions);
     updateActions();

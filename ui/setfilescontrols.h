@@ -17,7 +17,6 @@ class SetController;
 class SetFiles;
 class StatusModel;
 class TrackListOutput;
-class Tray;
 class WindowMenu;
 
 // The Preferences' box for streaming software: the overlay's address for an OBS
@@ -39,7 +38,7 @@ public:
 };
 
 // The window's side of the set's files and the overlay: SetFiles after the
-// tracklist; "Export set…" and "Copy tracklist" in the menu bar and the tray,
+// tracklist; "Export set…" and "Copy tracklist" (the menu bar's, which the tray shows too),
 // for the running set or, after Stop, the last one; the Preferences' box; the
 // overlay's settings read again whenever Preferences close.
 class SetFilesControls : public QObject
@@ -47,7 +46,7 @@ class SetFilesControls : public QObject
     Q_OBJECT
 public:
     SetFilesControls(SetController& set, StatusModel& status, const TrackListOutput& trackList,
-                     WindowMenu& menu, Tray& tray, PrefsDlg& prefs, QWidget* window);
+                     WindowMenu& menu, PrefsDlg& prefs, QWidget* window);
     ~SetFilesControls() override;
 
     SetFiles& files() { return *m_files; }

@@ -8,15 +8,18 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class WindowMenu;
 
 // The tray icon and its menu. The icon says whether a set runs, by its shape
 // (a play triangle, a stop square) as well as by its colour, and its tooltip
 // names the state and the last track; the window connects the menu's entries.
+// Start/Stop, Export set…, Copy tracklist and the two Open entries are the
+// menu bar's own actions, so their text and state are kept in one place.
 class Tray : public QObject
 {
     Q_OBJECT
 public:
-    explicit Tray(QObject* parent);
+    Tray(const WindowMenu& menuBar, QObject* parent);
     ~Tray() override;
 
     QSystemTrayIcon* icon() const { return m_icon; }
@@ -26,13 +29,10 @@ public:
     // The last track shown, for the tooltip; empty before the first.
     void showLastTrack(const QString& line);
 
+    // The tray's own entries: the menu bar has no "Tweet track", and its
+    // Preferences… and Quit carry shortcuts.
     QAction* const tweetTrackAction;
-    QAction* const startStopAction;
-    QAction* const exportSetAction;
-    QAction* const copyTrackListAction;
     QAction* const preferencesAction;
-    QAction* const openEventLogAction;
-    QAction* const openTrackListFolderAction;
     QAction* const quitAction;
 
 private:

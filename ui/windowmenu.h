@@ -7,9 +7,10 @@ class QMenuBar;
 class QWidget;
 
 // The window's menu bar, for desktops that show no tray icon: "FENK" with
-// Start/Stop, Export set…, Copy tracklist, Preferences…, the tracklist folder, the event log and
-// Quit, and "Help" with About. The window connects the entries; the shortcuts work wherever the
-// window has the focus.
+// Start/Stop, Export set…, Copy tracklist, Preferences…, the tracklist folder,
+// the event log and Quit, and "Help" with About. The tray menu shows the same
+// Start/Stop, Export, Copy and Open actions. The window connects the entries;
+// the shortcuts work wherever the window has the focus.
 class WindowMenu : public QObject
 {
     Q_OBJECT

@@ -1,17 +1,19 @@
-#include "eventlog.h"
+#include "benchmain.h"
+#include "eventlogfile.h"
+#include "freeport.h"
 #include "listenercontrol.h"
 #include "maindlg.h"
 #include "messanger.h"
 #include "offlinetwitter.h"
 #include "osc_parser.h"
 #include "oscthread.h"
-#include "testhome.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QObject>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTimer>
 #include <QtEndian>
 
@@ -27,7 +29,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 
 namespace {
 
@@ -146,23 +147,71 @@ pid_t sendFromChild(int port, const QByteArray& stream)
     _exit(0);
 }
 
-// A flood of 60,000 tempo messages, each a different value, from a sender on
-// TCP (length-prefixed, or SLIP with range(0) = 1) through the listener thread
-// and the hub to a receiver on the main thread's event loop, as the window
-// has it, with the event log written to a file. The CPU time counts every
-// thread of the process.
+constexpr int floodMessages = 60000;
+
+// 60,000 tempo messages, each a different value, length-prefixed or as SLIP frames.
+QByteArray tempoFlood(bool slipFramed)
+{
+    QByteArray stream;
+    for (int k = 0; k < floodMessages; ++k) {
+        const QByteArray message = tempo(100.0f + float(k) / 1000.0f);
+        stream += slipFramed ? slip(message) : be(quint32(message.size())) + message;
+    }
+    return stream;
+}
+
+// Both floods write the event log as the program does, to this folder's
+// events.log (the test home's temporary folder).
+QString logFolder()
+{
+    return QDir::tempPath();
+}
+
+// Each iteration a child sends stream to port, and the main thread's event loop
+// runs until hub has delivered every message's tempo report to a receiver
+// there (or a minute has passed). The CPU time counts every thread of the
+// process.
+void timeFloods(benchmark::State& state, int port, const QByteArray& stream, Messanger* hub)
+{
+    const QFileInfo log(QDir(logFolder()).filePath(QStringLiteral("events.log")));
+    const qint64 logBefore = log.size();
+    QObject receiver;
+    std::int64_t reports = 0;
+    QEventLoop flood;
+    QObject::connect(hub, qOverload<QString>(&Messanger::sendStat), &receiver, [&] {
+        if (++reports % floodMessages == 0)
+            flood.quit();
+    });
+    double cpu = 0;
+    for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t child = sendFromChild(port, stream);
+        QTimer::singleShot(60000, &flood, &QEventLoop::quit);
+        flood.exec();
+        const auto end = std::chrono::steady_clock::now();
+        cpu += processCpuSeconds() - cpuBefore;
+        int status = 0;
+        waitpid(child, &status, 0);
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    const std::int64_t sent = state.iterations() * floodMessages;
+    if (reports != sent)
+        state.SkipWithError("reports were lost");
+    state.SetItemsProcessed(sent);
+    state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
+    state.counters["lost_reports"] = double(sent - reports);
+    state.counters["log_bytes_per_flood"] =
+        double(QFileInfo(log.filePath()).size() - logBefore) / double(state.iterations());
+}
+
+// The flood from a sender on TCP (length-prefixed, or SLIP with range(0) = 1)
+// through the listener thread and the hub to the main thread's event loop, as
+// the window has it.
 void BM_OscListenerFlood(benchmark::State& state)
 {
-    constexpr int messages = 60000;
-    QByteArray stream;
-    for (int k = 0; k < messages; ++k) {
-        const QByteArray message = tempo(100.0f + float(k) / 1000.0f);
-        stream += state.range(0) == 1 ? slip(message) : be(quint32(message.size())) + message;
-    }
-    const std::string logPath = "/tmp/bench_oscfeed_events.log";
-    std::ofstream logFile(logPath, std::ios::trunc);
-    event_log::file_logger sink(logFile);
-    event_log::instance().set_sink(&sink);
+    const QByteArray stream = tempoFlood(state.range(0) == 1);
+    const EventLogFile log(logFolder());
 
     OscThread thread(0);
     int port = 0;
@@ -175,60 +224,20 @@ void BM_OscListenerFlood(benchmark::State& state)
     if (port == 0)
         listening.exec();
 
-    QObject receiver;
-    std::int64_t reports = 0;
-    QString latest;
-    QEventLoop flood;
-    QObject::connect(thread.hub, qOverload<QString>(&Messanger::sendStat), &receiver,
-                     [&](const QString& tempo) {
-                         latest = tempo;
-                         if (++reports % messages == 0)
-                             flood.quit();
-                     });
-    double cpu = 0;
-    std::int64_t sent = 0;
-    for (auto _ : state) {
-        const double cpuBefore = processCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t child = sendFromChild(port, stream);
-        QTimer::singleShot(60000, &flood, &QEventLoop::quit);
-        flood.exec();
-        const auto end = std::chrono::steady_clock::now();
-        cpu += processCpuSeconds() - cpuBefore;
-        sent += messages;
-        int status = 0;
-        waitpid(child, &status, 0);
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    }
+    timeFloods(state, port, stream, thread.hub);
     thread.stop();
-    event_log::instance().set_sink(nullptr);
-    logFile.close();
-    if (reports != sent)
-        state.SkipWithError("reports were lost");
-    state.SetItemsProcessed(sent);
-    state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
-    state.counters["lost_reports"] = double(sent - reports);
-    std::ifstream written(logPath, std::ios::ate);
-    state.counters["log_bytes_per_flood"] = double(written.tellg()) / double(state.iterations());
 }
 BENCHMARK(BM_OscListenerFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The same flood into the whole program's window, before Start (range(0) = 0)
 // and during a set (1): the listener, the hub, the listener control with the
-// status line it keeps, the event log and a visible window. A receiver
-// connected after the window's own marks that every report has reached it.
+// status line it keeps, the event log and a visible window. The receiver,
+// connected after the window's own, marks that every report has reached it.
 void BM_OscWindowFlood(benchmark::State& state)
 {
-    constexpr int messages = 60000;
-    QByteArray stream;
-    for (int k = 0; k < messages; ++k) {
-        const QByteArray message = tempo(100.0f + float(k) / 1000.0f);
-        stream += be(quint32(message.size())) + message;
-    }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const int port = probe.serverPort();
-    probe.close();
+    const QByteArray stream = tempoFlood(false);
+    const EventLogFile log(logFolder());
+    const int port = freePort();
     QSettings().setValue(QStringLiteral("ableton/Port"), port);
     QSettings().setValue(QStringLiteral("ableton/MasterClip"), true);
     QSettings().setValue(QStringLiteral("icecast/Port"), 0);
@@ -245,48 +254,10 @@ void BM_OscWindowFlood(benchmark::State& state)
     poll.start(10);
     listening.exec();
 
-    std::int64_t reports = 0;
-    QEventLoop flood;
-    QObject::connect(window.listenerControl()->oscListener()->hub,
-                     qOverload<QString>(&Messanger::sendStat), &window, [&] {
-                         if (++reports % messages == 0)
-                             flood.quit();
-                     });
-    double cpu = 0;
-    std::int64_t sent = 0;
-    for (auto _ : state) {
-        const double cpuBefore = processCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t child = sendFromChild(port, stream);
-        QTimer::singleShot(60000, &flood, &QEventLoop::quit);
-        flood.exec();
-        const auto end = std::chrono::steady_clock::now();
-        cpu += processCpuSeconds() - cpuBefore;
-        sent += messages;
-        int status = 0;
-        waitpid(child, &status, 0);
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    }
-    if (reports != sent)
-        state.SkipWithError("reports were lost");
-    state.SetItemsProcessed(sent);
-    state.counters["cpu_us_per_message"] = cpu * 1e6 / double(sent);
+    timeFloods(state, port, stream, window.listenerControl()->oscListener()->hub);
 }
 BENCHMARK(BM_OscWindowFlood)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    TestHome home;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
-    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
-    const OfflineTwitter offline;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+FENK_BENCHMARK_MAIN(QApplication, OfflineTwitter)

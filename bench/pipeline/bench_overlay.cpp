@@ -1,6 +1,7 @@
 // The overlay server's cost: how long a reported track takes to reach the
 // event streams of connected pages, and what connected pages cost between
 // tracks.
+#include "benchmain.h"
 #include "overlayserver.h"
 #include "setcontroller.h"
 
@@ -92,18 +93,26 @@ private:
     bool ok_ = false;
 };
 
-// From the report on the GUI thread until every connected page has the event.
-void BM_TrackToEvent(benchmark::State& state)
+// range(0) pages with their event streams open; none, and the benchmark
+// skipped, when one could not open its stream.
+std::vector<std::unique_ptr<Stream>> openPages(benchmark::State& state, const Overlay& overlay)
 {
-    Overlay overlay;
     std::vector<std::unique_ptr<Stream>> pages;
     for (int i = 0; i < state.range(0); ++i) {
         pages.push_back(std::make_unique<Stream>(overlay.server.port()));
         if (!pages.back()->ok()) {
             state.SkipWithError("no event stream");
-            return;
+            return {};
         }
     }
+    return pages;
+}
+
+// From the report on the GUI thread until every connected page has the event.
+void BM_TrackToEvent(benchmark::State& state)
+{
+    Overlay overlay;
+    const auto pages = openPages(state, overlay);
     int n = 0;
     for (auto _ : state) {
         const std::string title = "Track " + std::to_string(++n);
@@ -122,9 +131,7 @@ BENCHMARK(BM_TrackToEvent)->Arg(1)->Arg(32)->Unit(benchmark::kMicrosecond)->UseR
 void BM_IdleBetweenTracks(benchmark::State& state)
 {
     Overlay overlay;
-    std::vector<std::unique_ptr<Stream>> pages;
-    for (int i = 0; i < state.range(0); ++i)
-        pages.push_back(std::make_unique<Stream>(overlay.server.port()));
+    const auto pages = openPages(state, overlay);
     for (auto _ : state)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
@@ -138,11 +145,4 @@ BENCHMARK(BM_IdleBetweenTracks)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FENK_BENCHMARK_MAIN(QCoreApplication)

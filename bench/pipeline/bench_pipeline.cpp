@@ -1,3 +1,4 @@
+#include "benchmain.h"
 #include "messagecomposer.h"
 #include "setcontroller.h"
 #include "tracklistfile.h"
@@ -140,10 +141,4 @@ BENCHMARK(BM_TrackListBurst)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+FENK_BENCHMARK_MAIN(QCoreApplication)

@@ -5,10 +5,11 @@
 // tracklist entry handed to its writer. The set's trackPlayed marks the end.
 // With the argument 1, Mastodon, Bluesky and Discord post too: four accounts'
 // queues take the text.
+#include "benchmain.h"
+#include "freeport.h"
 #include "offlinetwitter.h"
 #include "oggtestdata.h"
 #include "sourceclient.h"
-#include "testhome.h"
 
 #include "maindlg.h"
 #include "oggthread.h"
@@ -19,7 +20,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -29,12 +29,6 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
 
 void BM_TraktorTrackToPost(benchmark::State& state)
 {
@@ -124,19 +118,6 @@ BENCHMARK(BM_TraktorTrackToPost)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    TestHome home;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Media GmbH"));
-    QCoreApplication::setApplicationName(QStringLiteral("FENK"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.9"));
-    // Every PIN dialog is cancelled: the account stays unauthorized, posts fail
-    // at a closed local port.
-    const OfflineTwitter offline;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+// Every PIN dialog is cancelled: the account stays unauthorized, posts fail at
+// a closed local port.
+FENK_BENCHMARK_MAIN(QApplication, OfflineTwitter)

@@ -1,5 +1,6 @@
 #include "files.h"
 #include "freeport.h"
+#include "headlesschromium.h"
 #include "nowplayingfile.h"
 #include "overlayserver.h"
 #include "peers.h"
@@ -9,18 +10,16 @@
 #include "sethistoryfile.h"
 #include "statusmodel.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QWebSocket>
 #include <QtTest>
-#include <unistd.h>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 const QDateTime t0(QDate(2026, 12, 5), QTime(21, 3, 12), Qt::OffsetFromUTC, 3600);
@@ -174,7 +173,19 @@ private Q_SLOTS:
             history.waitForWrites();
             QCOMPARE(readFile(history.historyPath()).count('\n'), m_set.history().size());
         }
+        // A full disk cuts this line short; the set's end writes the rest.
+        bool failed = false;
+        connect(&history, &SetHistoryFile::writeFailed, this, [&] { failed = true; });
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit full{rlim_t(QFileInfo(history.historyPath()).size() + 10), old.rlim_max};
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
         play(Track::broadcast("Who", "Dub [ID] edit", "/live.ogg", t0.addSecs(900)));
+        history.waitForWrites();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        QTRY_VERIFY(failed);
         nowPlaying.waitForWrites();
         QCOMPARE(readFile(nowPlaying.path()), QByteArray("DJ X - Tune"));
         m_set.stop();
@@ -339,75 +350,14 @@ private Q_SLOTS:
         QVERIFY(server);
         play(twoSourceSet().at(0));
 
-        QTemporaryDir profile;
-        QProcess chromium;
-        chromium.setStandardOutputFile(QProcess::nullDevice());
-        chromium.setStandardErrorFile(QProcess::nullDevice());
-        QStringList args{"--headless",
-                         "--disable-gpu",
-                         "--disable-quic",
-                         "--no-first-run",
-                         "--disable-background-networking",
-                         "--disable-component-update",
-                         "--disable-sync",
-                         "--remote-debugging-port=0",
-                         "--remote-allow-origins=*",
-                         "--user-data-dir=" + profile.path(),
-                         server->address()};
-        if (geteuid() == 0)
-            args.prepend("--no-sandbox");
-        chromium.start("chromium", args);
-        const auto stop = qScopeGuard([&] {
-            chromium.terminate();
-            if (!chromium.waitForFinished(5000))
-                chromium.kill();
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(!readFile(profile.filePath("DevToolsActivePort")).isEmpty(),
-                                 30000);
-        const QByteArray devtools = readFile(profile.filePath("DevToolsActivePort")).split('\n')[0];
-
-        QNetworkAccessManager network;
-        const auto findPage = [&] {
-            std::unique_ptr<QNetworkReply> reply(
-                network.get(QNetworkRequest(QUrl("http://127.0.0.1:" + devtools + "/json/list"))));
-            QSignalSpy(reply.get(), &QNetworkReply::finished).wait(2000);
-            for (const QJsonValue page : QJsonDocument::fromJson(reply->readAll()).array())
-                if (page["url"].toString() == server->address())
-                    return page["webSocketDebuggerUrl"].toString();
-            return QString();
-        };
-        QString pageSocket;
-        QTRY_VERIFY_WITH_TIMEOUT(!(pageSocket = findPage()).isEmpty(), 10000);
-        QWebSocket cdp;
-        QSignalSpy replies(&cdp, &QWebSocket::textMessageReceived);
-        cdp.open(QUrl(pageSocket));
-        QTRY_VERIFY(cdp.state() == QAbstractSocket::ConnectedState);
+        HeadlessChromium chromium(server->address());
+        QVERIFY(chromium.connectToPage());
         // What a viewer sees: the page's background, whether the card is faded
-        // in, and its title, read through the DevTools protocol.
-        int id = 0;
+        // in, and its title.
         const auto shown = [&] {
-            const QJsonObject expression{{"expression",
-                                          "getComputedStyle(document.body).backgroundColor + '|' + "
-                                          "document.getElementById('card').className + '|' + "
-                                          "document.getElementById('title').textContent"}};
-            cdp.sendTextMessage(QJsonDocument(QJsonObject{{"id", ++id},
-                                                          {"method", "Runtime.evaluate"},
-                                                          {"params", expression}})
-                                    .toJson());
-            QString value = "no answer";
-            (void)QTest::qWaitFor(
-                [&] {
-                    for (const QList<QVariant>& message : replies) {
-                        const QJsonObject reply =
-                            QJsonDocument::fromJson(message.at(0).toByteArray()).object();
-                        if (reply["id"].toInt() == id)
-                            value = reply["result"]["result"]["value"].toString();
-                    }
-                    return value != "no answer";
-                },
-                2000);
-            replies.clear();
-            return value;
+            return chromium.evaluate("getComputedStyle(document.body).backgroundColor + '|' + "
+                                     "document.getElementById('card').className + '|' + "
+                                     "document.getElementById('title').textContent");
         };
         QTRY_COMPARE_WITH_TIMEOUT(shown(), "rgba(0, 0, 0, 0)|shown|Say \"Hi\"", 10000);
         play(Track::broadcast("Next", "Live push", "/live.ogg", t0.addSecs(300)));
