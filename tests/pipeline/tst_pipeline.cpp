@@ -16,6 +16,7 @@
 #include "webserviceclient.h"
 
 #include <QNetworkAccessManager>
+#include <QTcpServer>
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -194,7 +195,8 @@ private Q_SLOTS:
                                oggtest::encode(dir.path(), {"ARTIST=A", "TITLE=" + title}, 7)) &&
                    QTest::qWaitFor([&] { return calls.join('|').contains(title); }, 5000);
         };
-        QVERIFY(broadcast(status.line("broadcast").detail.section(' ', 1).toUShort(), "Before"));
+        const quint16 firstPort = status.line("broadcast").detail.section(' ', 1).toUShort();
+        QVERIFY(broadcast(firstPort, "Before"));
         QCOMPARE(calls, QStringList{"view Before"});
         set.start(); // no location: no start post, and the log says why
         QVERIFY(log.contains("WRN\tNo start message posted: the location is empty"));
@@ -202,7 +204,10 @@ private Q_SLOTS:
         const QDateTime now = t0.addSecs(120);
         set.report(Track::serato(2, "S", "Deck", now, 60000));
         const quint16 port = freePort();
-        listeners.setBroadcastPort(port); // a port change during the set
+        listeners.setBroadcastPort(port); // a port change during the set: the old port is let go
+        QTcpServer old;
+        QVERIFY(old.listen(QHostAddress::LocalHost, firstPort));
+        old.close();
         QTRY_COMPARE(status.text("broadcast"), QString("listening \u2014 port %1").arg(port));
         QVERIFY(broadcast(port, "After"));
         set.report(Track::broadcast("A", "Stop", "/live.ogg", now));
