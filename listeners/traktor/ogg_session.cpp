@@ -75,12 +75,6 @@ std::string duration_text(std::chrono::milliseconds time)
     return std::to_string(time.count()) + " ms";
 }
 
-std::string utf8(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), std::size_t(bytes.size()));
-}
-
 } // namespace
 
 ogg_session::ogg_session(boost::asio::ip::tcp::socket socket, std::uint32_t number,
@@ -283,10 +277,10 @@ void ogg_session::answer_metadata(const metadata_request& request)
         return refuse("400 Bad Request", "unknown charset");
     }
     const std::string authorization = request_.head().field("Authorization");
-    const std::string track = utf8(request.artist) + " - " + utf8(request.title);
+    const std::string track = request.artist.toStdString() + " - " + request.title.toStdString();
     source_table::update result = sources_->authorize(request.mount, authorization);
     if (result == source_table::update::reported && request.from_song && request.artist.isEmpty()) {
-        log_.write("no artist in song=" + loggable(utf8(request.title)) + ", not reported",
+        log_.write("no artist in song=" + loggable(request.title.toStdString()) + ", not reported",
                    event_log::info, 1);
         return reply_and_close(http_reply("200 OK", {}, "text/xml", metadataDone));
     }
@@ -525,13 +519,13 @@ void ogg_session::report_track(const QStringList& comments)
 {
     const track_comments track = track_comments::from(comments);
     if (!track.reportable()) {
-        log_.write("no ARTIST/TITLE in comments: " + loggable(utf8(comments.join(", "))),
+        log_.write("no ARTIST/TITLE in comments: " + loggable(comments.join(", ").toStdString()),
                    event_log::info, 1);
         return;
     }
     if (sources_->report(mount_, this, track.artist, track.title) ==
         source_table::update::counted_once)
-        log_.write(loggable(utf8(track.artist + " - " + track.title)) +
+        log_.write(loggable((track.artist + " - " + track.title).toStdString()) +
                        ": a metadata request brought it a moment ago, counted once",
                    event_log::info, 1);
 }
