@@ -410,8 +410,6 @@ void osc_parser::unusable(const char* what, bool& logged, const std::string& tag
     if (logged)
         return;
     logged = true;
-    constexpr std::size_t shown = 24;
-    log.write(std::string(what) + " message with type tags \"" + printable(tags.substr(0, shown)) +
-                  (tags.size() > shown ? "...\"" : "\"") + " ignored",
+    log.write(std::string(what) + " message with type tags \"" + loggable(tags, 24) + "\" ignored",
               event_log::warning, 1);
 }

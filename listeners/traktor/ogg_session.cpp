@@ -24,8 +24,6 @@ const char metadataDone[] = "<?xml version=\"1.0\"?>\n<iceresponse><message>Meta
                             "successful</message><return>1</return></iceresponse>\n";
 constexpr std::size_t handshakeChunk = 4096;
 constexpr std::size_t streamChunk = 65536;
-// Longest piece of a peer's text in one log line.
-constexpr std::size_t loggedText = 120;
 
 // Bytes that are read only to be dropped; never looked at, so all sessions of a
 // thread can share them.
@@ -33,19 +31,6 @@ char* discard_buffer()
 {
     thread_local char buffer[streamChunk];
     return buffer;
-}
-
-// Peer text for the log: control characters escaped, at most `limit` bytes,
-// never cut inside a UTF-8 sequence.
-std::string loggable(const std::string& text, std::size_t limit = loggedText)
-{
-    std::string out = printable(text);
-    if (out.size() <= limit)
-        return out;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
-        --end;
-    return out.substr(0, end) + "...";
 }
 
 // A request line as it may be logged: the source password travels in the
