@@ -100,7 +100,7 @@ struct cursor
         return true;
     }
 
-    bool string(std::string& out)
+    bool string(std::string_view& out)
     {
         const void* nul = std::memchr(data + pos, 0, size - pos);
         if (nul == nullptr) {
@@ -108,7 +108,7 @@ struct cursor
             return false;
         }
         const std::size_t length = std::size_t(static_cast<const char*>(nul) - (data + pos));
-        out.assign(data + pos, length);
+        out = std::string_view(data + pos, length);
         return take(padded(length + 1));
     }
 
@@ -127,7 +127,7 @@ struct cursor
             return take(8);
         case 's':
         case 'S': {
-            std::string ignored;
+            std::string_view ignored;
             return string(ignored);
         }
         case 'b': {
@@ -346,8 +346,8 @@ osc_parser::status osc_parser::message(const char* data, std::size_t size, bool 
                                        std::size_t& length)
 {
     cursor c{data, size};
-    std::string address;
-    std::string tags;
+    std::string_view address;
+    std::string_view tags;
     bool ok = c.string(address);
     // Past a malformed message's address the next one may begin already.
     length = std::max<std::size_t>(c.pos, 1);
@@ -363,7 +363,7 @@ osc_parser::status osc_parser::message(const char* data, std::size_t size, bool 
     return status::whole;
 }
 
-void osc_parser::report(const std::string& address, const std::string& tags, const char* arguments)
+void osc_parser::report(std::string_view address, std::string_view tags, const char* arguments)
 {
     const char type = tags.size() > 1 ? tags[1] : '\0';
     if (address == tempoAddress) {
@@ -405,13 +405,12 @@ void osc_parser::report(const std::string& address, const std::string& tags, con
 }
 
 // Reasons are peer-supplied: shortened and made printable.
-void osc_parser::unusable(const char* what, bool& logged, const std::string& tags)
+void osc_parser::unusable(const char* what, bool& logged, std::string_view tags)
 {
     if (logged)
         return;
     logged = true;
-    constexpr std::size_t shown = 24;
-    log.write(std::string(what) + " message with type tags \"" + printable(tags.substr(0, shown)) +
-                  (tags.size() > shown ? "...\"" : "\"") + " ignored",
+    log.write(std::string(what) + " message with type tags \"" + loggable(std::string(tags), 24) +
+                  "\" ignored",
               event_log::warning, 1);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 class Messanger;
 
@@ -48,8 +49,8 @@ private:
     std::size_t skipUndecodable(const char* data, std::size_t size, std::size_t from);
     bool packet(const char* data, std::size_t size, int depth);
     status message(const char* data, std::size_t size, bool bounded, std::size_t& length);
-    void report(const std::string& address, const std::string& tags, const char* arguments);
-    void unusable(const char* what, bool& logged, const std::string& tags);
+    void report(std::string_view address, std::string_view tags, const char* arguments);
+    void unusable(const char* what, bool& logged, std::string_view tags);
 
     Messanger* hub;
     session_log log;

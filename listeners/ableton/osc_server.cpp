@@ -21,8 +21,10 @@ osc_server::osc_server(Messanger* hub, boost::asio::io_context& service,
     const boost::asio::ip::udp::endpoint at(endpoint.address(), acceptor.port());
     boost::system::error_code error;
     udp.open(at.protocol(), error);
-    if (!error)
+    if (!error) {
+        close_on_exec(udp.native_handle());
         udp.bind(at, error);
+    }
     if (error) {
         event_log::write("OSC over UDP is off on port " + std::to_string(at.port()) + ": bind (" +
                              error_text(error) + ")",

@@ -16,14 +16,12 @@ void check(const boost::system::error_code& error, const char* step)
         throw boost::system::system_error(error, step);
 }
 
-// Asio opens sockets inheritable: a program FENK starts (the browser it opens a
-// page in) would otherwise keep the port bound after the listener closed it.
-template <class Socket> void closeOnExec(Socket& socket)
-{
-    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-}
-
 } // namespace
+
+void close_on_exec(int descriptor)
+{
+    ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+}
 
 std::string error_text(const boost::system::error_code& error)
 {
@@ -47,7 +45,7 @@ accept_loop::accept_loop(boost::asio::io_context& service,
     boost::system::error_code error;
     acceptor_.open(endpoint.protocol(), error);
     check(error, "open");
-    closeOnExec(acceptor_);
+    close_on_exec(acceptor_.native_handle());
     acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true), error);
     check(error, "set_option");
     acceptor_.bind(endpoint, error);
@@ -74,7 +72,7 @@ void accept_loop::accept()
                 });
                 return;
             }
-            closeOnExec(socket);
+            close_on_exec(socket.native_handle());
             accepted_(std::move(socket));
             accept();
         });

@@ -41,3 +41,8 @@ private:
 // The error as the event log says it: its text ("connection reset by peer"), or
 // "category:value" for an error that has none.
 std::string error_text(const boost::system::error_code& error);
+
+// Asio opens sockets inheritable: a program FENK starts (the browser it opens a
+// page in) would otherwise keep a listener's port bound after it closed it.
+// Every socket a listener opens goes through here.
+void close_on_exec(int descriptor);

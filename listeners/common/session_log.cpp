@@ -46,3 +46,14 @@ std::string printable(const std::string& text)
     }
     return out;
 }
+
+std::string loggable(const std::string& text, std::size_t limit)
+{
+    std::string out = printable(text);
+    if (out.size() <= limit)
+        return out;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
+        --end;
+    return out.substr(0, end) + "...";
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The event log lines of one session (or connection). A line equal to the one
@@ -32,3 +33,7 @@ private:
 // Control characters of peer-supplied text as \xNN, so that a text can never
 // forge or split a line of the event log.
 std::string printable(const std::string& text);
+
+// Peer text for the log: printable(), at most `limit` bytes, never cut inside a
+// UTF-8 sequence, and "..." where it was cut.
+std::string loggable(const std::string& text, std::size_t limit = 120);

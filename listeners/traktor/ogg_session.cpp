@@ -24,8 +24,6 @@ const char metadataDone[] = "<?xml version=\"1.0\"?>\n<iceresponse><message>Meta
                             "successful</message><return>1</return></iceresponse>\n";
 constexpr std::size_t handshakeChunk = 4096;
 constexpr std::size_t streamChunk = 65536;
-// Longest piece of a peer's text in one log line.
-constexpr std::size_t loggedText = 120;
 
 // Bytes that are read only to be dropped; never looked at, so all sessions of a
 // thread can share them.
@@ -33,19 +31,6 @@ char* discard_buffer()
 {
     thread_local char buffer[streamChunk];
     return buffer;
-}
-
-// Peer text for the log: control characters escaped, at most `limit` bytes,
-// never cut inside a UTF-8 sequence.
-std::string loggable(const std::string& text, std::size_t limit = loggedText)
-{
-    std::string out = printable(text);
-    if (out.size() <= limit)
-        return out;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80)
-        --end;
-    return out.substr(0, end) + "...";
 }
 
 // A request line as it may be logged: the source password travels in the
@@ -73,12 +58,6 @@ std::string duration_text(std::chrono::milliseconds time)
     if (time.count() % 1000 == 0)
         return std::to_string(time.count() / 1000) + " s";
     return std::to_string(time.count()) + " ms";
-}
-
-std::string utf8(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
 
 } // namespace
@@ -283,10 +262,10 @@ void ogg_session::answer_metadata(const metadata_request& request)
         return refuse("400 Bad Request", "unknown charset");
     }
     const std::string authorization = request_.head().field("Authorization");
-    const std::string track = utf8(request.artist) + " - " + utf8(request.title);
+    const std::string track = request.artist.toStdString() + " - " + request.title.toStdString();
     source_table::update result = sources_->authorize(request.mount, authorization);
     if (result == source_table::update::reported && request.from_song && request.artist.isEmpty()) {
-        log_.write("no artist in song=" + loggable(utf8(request.title)) + ", not reported",
+        log_.write("no artist in song=" + loggable(request.title.toStdString()) + ", not reported",
                    event_log::info, 1);
         return reply_and_close(http_reply("200 OK", {}, "text/xml", metadataDone));
     }
@@ -525,13 +504,13 @@ void ogg_session::report_track(const QStringList& comments)
 {
     const track_comments track = track_comments::from(comments);
     if (!track.reportable()) {
-        log_.write("no ARTIST/TITLE in comments: " + loggable(utf8(comments.join(", "))),
+        log_.write("no ARTIST/TITLE in comments: " + loggable(comments.join(", ").toStdString()),
                    event_log::info, 1);
         return;
     }
     if (sources_->report(mount_, this, track.artist, track.title) ==
         source_table::update::counted_once)
-        log_.write(loggable(utf8(track.artist + " - " + track.title)) +
+        log_.write(loggable((track.artist + " - " + track.title).toStdString()) +
                        ": a metadata request brought it a moment ago, counted once",
                    event_log::info, 1);
 }

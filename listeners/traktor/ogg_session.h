@@ -47,9 +47,6 @@ public:
     // Ends the session for the reason given (logged).
     void drop(const std::string& reason);
 
-    // Reports artist and title found in one stream's comment texts, if any.
-    void report_track(const QStringList& comments);
-
 private:
     enum class format { undecided, ogg, other };
 
@@ -69,6 +66,8 @@ private:
     bool read_failed(const boost::system::error_code& error);
     void end(const std::string& reason, int severity);
     std::string request_text() const;
+    // Reports artist and title found in one stream's comment texts, if any.
+    void report_track(const QStringList& comments);
     template <class Work> void guarded(Work work);
 
     // ogg_stream_reader::observer

@@ -24,14 +24,6 @@ std::string request_head::field(const std::string& name) const
     return {};
 }
 
-bool request_head::has_field(const std::string& name) const
-{
-    for (const auto& f : fields)
-        if (boost::algorithm::iequals(f.first, name))
-            return true;
-    return false;
-}
-
 void request_parser::take(const std::string& text)
 {
     if (!requestSeen_) {

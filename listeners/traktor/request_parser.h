@@ -16,7 +16,6 @@ struct request_head
 
     // The value of the first field of that name (case-insensitive), trimmed; empty if none.
     std::string field(const std::string& name) const;
-    bool has_field(const std::string& name) const;
 };
 
 // The line framing of a request head, kept apart from the socket: it is handed

@@ -257,6 +257,8 @@ private Q_SLOTS:
         auto silent = connectTo(m_port), trickler = connectTo(m_port), sender = connectTo(m_port);
         sender->write(framed(tempo(1)));
         QTRY_COMPARE(recorder.events, QStringList{"tempo:1.000000"});
+        // A program started meanwhile (a browser) holds none of the listener's sockets.
+        QCOMPARE(QProcess::execute("sh", {"-c", "! ls -l /proc/self/fd | grep socket:"}), 0);
         QVERIFY(QProcess::execute("oscsend", {QString("osc.tcp://127.0.0.2:%1").arg(m_port),
                                               "/pelmora/ableton/tempo", "f", "127.3"}) == 0);
         QVERIFY(closedByPeer(*silent));

@@ -92,6 +92,11 @@ private Q_SLOTS:
             {"103|84|Lakini's Juice|" + live, "93|84|Take My Anthem|" + live});
         row("win25_1_u64_timestamps.session", {},
             {"5|1|Heaven|Bio Unit", "4|1|Night Owl|Broke For Free"});
+        row("mac24_1_appended_duplicates.session", {},
+            {"10|1|All I Need|" + live, "9|1|(What's So Funny 'Bout) Peace, Love and "
+                                        "Understanding|Matthew Sweet & Susanna Hoffs"});
+        row("win_tidal_86_unplayed.session", {},
+            {"106|86|BAYAREA.BMP|MASTER BOOT RECORD", "107|86|Laser Evolution|Doomroar"});
         const QByteArray win25 = dataFile("win25_1_u64_timestamps.session");
         const QByteArray inner = adat(8, texts("in", "x"));
         const QByteArray outer = intField(1, 2) + intField(31, 1) + texts("out", "x");
